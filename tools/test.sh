@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Runs every test: installs what is missing, then builds and tests the plain,
+# ASan+UBSan and TSan presets and runs the mingw-w64 compile check.
+# Usage: tools/test.sh [preset...]   (default: default asan tsan)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/setup.sh
+presets=("$@")
+if ((${#presets[@]} == 0)); then presets=(default asan tsan); fi
+
+jobs=$(nproc)
+for p in "${presets[@]}"; do
+  echo "=== preset $p"
+  cmake --preset "$p" >/dev/null
+  cmake --build --preset "$p" -j "$jobs"
+  ctest --preset "$p" -j "$jobs"
+done
+
+echo "=== mingw-w64 compile check"
+tools/mingw-check.sh
