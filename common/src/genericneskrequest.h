@@ -1,0 +1,56 @@
+// The common base of the protocol requests: builds the request envelope,
+// POSTs it through the HTTP factory and walks the response envelope for the
+// answer that carries its own request id.
+#pragma once
+
+#include <cstdint>
+
+#include "common/base/growablearray.h"
+#include "common/base/internal/winmkstring/kstring.h"
+#include "common/src/clientheaderinterface.h"
+#include "common/src/httprequestinterface.h"
+#include "common/src/neskstream.h"
+#include "common/src/requestadapter.h"
+
+// The endpoint every protocol request is POSTed to.
+KString ProtocolEndpointUrl();
+
+// The request id source: the platform's millisecond timer from g_winmLib,
+// or, when that entry is unavailable, the process's own monotonic clock.
+uint32_t RequestClockMilliseconds();
+
+class GenericNeskRequest : public RequestAdapter {
+  public:
+    GenericNeskRequest(ClientHeaderInterface* identity, HttpRequestFactory* factory);
+    ~GenericNeskRequest() override;
+
+    // Builds the body and creates (does not start) the HTTP request. False
+    // when the body cannot be built soundly or the factory makes no request;
+    // Start() then reports OnFailed without sending anything.
+    bool Prepare();
+
+    // The response walk.
+    void OnInnerComplete() override;
+    void OnInnerFailed() override;
+
+    // Appends the type-specific part of the request block.
+    virtual void WritePayload(NeskRequestBuilder& builder) = 0;
+    // Reads one answer message; parser covers exactly that message.
+    virtual void ReadAnswer(NeskResponseParser& parser) = 0;
+
+    // Writes the whole body into requestBody_; false when it is not sound.
+    bool BuildBody();
+
+    uint16_t requestId() const { return requestId_; }
+    const GrowableArray& requestBody() const { return requestBody_; }
+    const GrowableArray& responseBody() const { return responseBody_; }
+    const TransportError& transportError() const { return transportError_; }
+
+  protected:
+    ClientHeaderInterface* identity_;
+    HttpRequestFactory* factory_;
+    GrowableArray requestBody_{1};
+    GrowableArray responseBody_{1};
+    TransportError transportError_;
+    uint16_t requestId_ = 0;
+};
