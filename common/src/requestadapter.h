@@ -50,4 +50,6 @@ class RequestAdapter : public RequestInterface, public RequesterInterface {
     // reporting before the hook returns leaves the final report to the
     // outer call instead of destroying the adapter under it.
     bool inHook_ = false;
+    bool hasPendingOutcome_ = false;
+    bool pendingSucceeded_ = false;
 };

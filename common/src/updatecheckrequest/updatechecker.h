@@ -20,7 +20,7 @@ bool ParseDeadline(const KString& text, PackedDateTime& deadline);
 
 class UpdateCheckRequest : public GenericNeskRequest {
   public:
-    WINM_TRACKED_ALLOCATION
+    WINM_TRACKED_ALLOCATION;
 
     UpdateCheckRequest(ClientHeaderInterface* identity, HttpRequestFactory* factory);
 
@@ -45,7 +45,7 @@ class UpdateCheckRequest : public GenericNeskRequest {
 // while its request runs cancels the request and the listener hears nothing.
 class UpdateChecker : public RequesterInterface {
   public:
-    WINM_TRACKED_ALLOCATION
+    WINM_TRACKED_ALLOCATION;
 
     UpdateChecker(PlatformInterface* listener, HttpRequestFactory* factory,
                   ClientHeaderInterface* identity);

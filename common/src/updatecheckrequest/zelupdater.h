@@ -11,7 +11,7 @@
 
 class ZelUpdateRequest : public GenericNeskRequest {
   public:
-    WINM_TRACKED_ALLOCATION
+    WINM_TRACKED_ALLOCATION;
 
     ZelUpdateRequest(ClientHeaderInterface* identity, HttpRequestFactory* factory);
 
@@ -33,7 +33,7 @@ class ZelUpdateRequest : public GenericNeskRequest {
 // cancels the request and the listener hears nothing.
 class ZelUpdater : public RequesterInterface {
   public:
-    WINM_TRACKED_ALLOCATION
+    WINM_TRACKED_ALLOCATION;
 
     ZelUpdater(PlatformInterface* listener, HttpRequestFactory* factory,
                ClientHeaderInterface* identity, const KString& code);

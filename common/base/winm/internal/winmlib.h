@@ -18,7 +18,7 @@ struct tagSHRGINFO;
 struct tagPHONEMAKECALLINFO;
 
 struct WinmLib {
-    WINM_TRACKED_ALLOCATION
+    WINM_TRACKED_ALLOCATION;
 
     using SHInitExtraControlsFn = BOOL(WINAPI*)(void);
     using SHCreateMenuBarFn = BOOL(WINAPI*)(tagSHMENUBARINFO*);

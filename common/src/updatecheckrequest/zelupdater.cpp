@@ -1,0 +1,55 @@
+#include "common/src/updatecheckrequest/zelupdater.h"
+
+ZelUpdateRequest::ZelUpdateRequest(ClientHeaderInterface* identity, HttpRequestFactory* factory)
+    : GenericNeskRequest(identity, factory) {}
+
+void ZelUpdateRequest::WritePayload(NeskRequestBuilder& builder) {
+    builder.WriteString("k:zel");
+    builder.WriteShort(0);
+    builder.BeginBlock32();
+    builder.WriteString(code_ != nullptr ? *code_ : KString());
+    builder.EndBlock();
+}
+
+void ZelUpdateRequest::ReadAnswer(NeskResponseParser& parser) {
+    // Stored whatever the read gives: an empty or cut answer empties the code.
+    if (code_ != nullptr)
+        *code_ = parser.ReadString();
+}
+
+ZelUpdater::ZelUpdater(PlatformInterface* listener, HttpRequestFactory* factory,
+                       ClientHeaderInterface* identity, const KString& code)
+    : listener_(listener), factory_(factory), identity_(identity), code_(code) {
+    ZelUpdateRequest* request = WINM_NEW(ZelUpdateRequest)(identity_, factory_);
+    if (request == nullptr) {
+        listener_->ZelUpdateFailed();
+        return;
+    }
+    request->SetCodeField(&code_);
+    // A request that cannot be prepared reports OnFailed from Start.
+    request->Prepare();
+    request_ = request;
+    request->Start(this);
+}
+
+ZelUpdater::~ZelUpdater() {
+    if (request_ != nullptr) {
+        ZelUpdateRequest* request = request_;
+        request_ = nullptr;
+        request->Cancel();
+    }
+}
+
+void ZelUpdater::OnComplete(RequestInterface* request) {
+    if (request == nullptr || request != static_cast<RequestInterface*>(request_))
+        return;
+    request_ = nullptr;
+    listener_->ZelUpdateCompleted(code_);
+}
+
+void ZelUpdater::OnFailed(RequestInterface* request) {
+    if (request == nullptr || request != static_cast<RequestInterface*>(request_))
+        return;
+    request_ = nullptr;
+    listener_->ZelUpdateFailed();
+}
