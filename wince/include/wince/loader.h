@@ -17,5 +17,9 @@ FARPROC GetProcAddressW(HMODULE module, LPCWSTR procName);
 // FALSE with ERROR_INVALID_HANDLE for NULL or a handle that is not loaded.
 BOOL FreeLibrary(HMODULE module);
 
+// The program's own instance handle for NULL (the executable's load address);
+// NULL with ERROR_MOD_NOT_FOUND for a module name that is not loaded.
+HMODULE GetModuleHandleW(LPCWSTR moduleName);
+
 // Exported by the "mmtimer" module (declared by mmsystem.h on Windows).
 DWORD WINAPI timeGetTime();

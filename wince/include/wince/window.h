@@ -133,6 +133,7 @@ using LPCREATESTRUCTW = CREATESTRUCTW*;
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 #define ERROR_WINDOW_OF_OTHER_THREAD 1408L
 #define ERROR_CANNOT_FIND_WND_CLASS 1407L
+#define ERROR_CLASS_HAS_WINDOWS 1412L
 #define ERROR_INVALID_THREAD_ID 1444L
 
 // Class names compare case-insensitively. Classes are process-local.
@@ -177,10 +178,6 @@ void PostQuitMessage(int exitCode);
 int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax);
 HICON LoadIconW(HINSTANCE instance, LPCWSTR name);
 HGDIOBJ GetStockObject(int object);
-
-// The program's own instance handle for NULL (the executable's load address);
-// NULL with ERROR_MOD_NOT_FOUND for a module name that is not loaded.
-HMODULE GetModuleHandleW(LPCWSTR moduleName);
 
 // Supplied by the program; the host's main() calls it (library wince_main).
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPWSTR commandLine,

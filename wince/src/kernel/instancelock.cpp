@@ -1,0 +1,216 @@
+#include "instancelock.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+namespace wince {
+namespace {
+
+bool UsableDirectory(const std::string& path) {
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0)
+        return false;
+    // Someone else's directory, or one that others may write to, could be
+    // used to plant files or hold our locks: refuse it.
+    return S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 0022) == 0;
+}
+
+std::u16string ParseTitle(const std::string& content) {
+    // "pid\nclass\ntitle\n"
+    std::size_t first = content.find('\n');
+    if (first == std::string::npos)
+        return {};
+    std::size_t second = content.find('\n', first + 1);
+    if (second == std::string::npos)
+        return {};
+    std::size_t end = content.find('\n', second + 1);
+    if (end == std::string::npos)
+        return {};
+    return FromUtf8(content.substr(second + 1, end - second - 1));
+}
+
+}  // namespace
+
+std::string InstanceLockDirectory() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && runtime[0] == '/') {
+        std::string dir = std::string(runtime) + "/winm";
+        if (UsableDirectory(dir))
+            return dir;
+    }
+    std::string dir = "/tmp/winm-" + std::to_string(geteuid());
+    if (UsableDirectory(dir))
+        return dir;
+    return {};
+}
+
+std::string InstanceLockPath(const std::u16string& foldedClass) {
+    std::string dir = InstanceLockDirectory();
+    if (dir.empty())
+        return {};
+    // A readable prefix plus a hash of the whole name keeps file names short
+    // and free of separators whatever the class name holds.
+    std::string readable;
+    std::uint64_t hash = 1469598103934665603ull;
+    for (char16_t c : foldedClass) {
+        hash = (hash ^ static_cast<std::uint64_t>(c)) * 1099511628211ull;
+        if (readable.size() < 40) {
+            bool plain = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+            readable.push_back(plain ? static_cast<char>(c) : '_');
+        }
+    }
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, "-%016llx.lock", static_cast<unsigned long long>(hash));
+    return dir + "/class-" + readable + suffix;
+}
+
+int AcquireInstanceLock(const std::u16string& foldedClass, const std::u16string& className,
+                        const std::u16string& title, DWORD& error) {
+    std::string path = InstanceLockPath(foldedClass);
+    if (path.empty()) {
+        error = ERROR_ACCESS_DENIED;
+        return -1;
+    }
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        error = ERROR_ACCESS_DENIED;
+        return -1;
+    }
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+        error = (errno == EAGAIN || errno == EACCES) ? ERROR_ALREADY_EXISTS : ERROR_ACCESS_DENIED;
+        close(fd);
+        return -1;
+    }
+    std::string content =
+        std::to_string(getpid()) + "\n" + ToUtf8(className) + "\n" + ToUtf8(title) + "\n";
+    // The record is informational; the lock alone decides.
+    if (ftruncate(fd, 0) == 0) {
+        ssize_t written = pwrite(fd, content.data(), content.size(), 0);
+        (void)written;
+    }
+    return fd;
+}
+
+void ReleaseInstanceLock(int fd) {
+    if (fd >= 0)
+        close(fd);
+}
+
+bool InstanceLockHeldElsewhere(const std::u16string& foldedClass, std::u16string* title) {
+    std::string path = InstanceLockPath(foldedClass);
+    if (path.empty())
+        return false;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    bool held = fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    if (held && title != nullptr) {
+        char buffer[4096];
+        ssize_t n = pread(fd, buffer, sizeof buffer, 0);
+        *title =
+            ParseTitle(n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string());
+    }
+    close(fd);
+    return held;
+}
+
+std::string ToUtf8(const std::u16string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::u16string FromUtf8(const std::string& text) {
+    std::u16string out;
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    while (i < n) {
+        unsigned char b = static_cast<unsigned char>(text[i]);
+        char32_t c;
+        int extra;
+        char32_t min;
+        if (b < 0x80) {
+            c = b;
+            extra = 0;
+            min = 0;
+        } else if ((b & 0xE0) == 0xC0) {
+            c = b & 0x1F;
+            extra = 1;
+            min = 0x80;
+        } else if ((b & 0xF0) == 0xE0) {
+            c = b & 0x0F;
+            extra = 2;
+            min = 0x800;
+        } else if ((b & 0xF8) == 0xF0) {
+            c = b & 0x07;
+            extra = 3;
+            min = 0x10000;
+        } else {
+            out.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
+        std::size_t j = i + 1;
+        bool ok = true;
+        for (int k = 0; k < extra; ++k, ++j) {
+            if (j >= n || (static_cast<unsigned char>(text[j]) & 0xC0) != 0x80) {
+                ok = false;
+                break;
+            }
+            c = (c << 6) | (static_cast<unsigned char>(text[j]) & 0x3F);
+        }
+        if (!ok || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            out.push_back(0xFFFD);
+            i = ok ? j : (j > i + 1 ? j : i + 1);
+            continue;
+        }
+        i = j;
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(c));
+        }
+    }
+    return out;
+}
+
+}  // namespace wince

@@ -1,0 +1,35 @@
+// Cross-process single-instance locks for window classes.
+//
+// One lock file per class in the user's runtime directory, held with an
+// open-file-description lock (fcntl F_OFD_SETLK): the kernel drops it when
+// the holder exits or crashes, so a dead process never blocks the next run,
+// and another process can test it (F_OFD_GETLK) without taking it.
+#pragma once
+
+#include <string>
+
+#include "utf.h"
+#include "wince/types.h"
+
+namespace wince {
+
+// The directory of the lock files: $XDG_RUNTIME_DIR/winm when that is an
+// absolute path, else /tmp/winm-<uid>; created with mode 0700. Empty when
+// no usable directory exists (not a directory, not ours, or open to others).
+std::string InstanceLockDirectory();
+
+// The lock file's path for a class name already folded to one case.
+std::string InstanceLockPath(const std::u16string& foldedClass);
+
+// Takes the class's lock for this process and records the window title in
+// it. Returns the descriptor that holds it, or -1 with `error` set to
+// ERROR_ALREADY_EXISTS (another process holds it) or ERROR_ACCESS_DENIED.
+int AcquireInstanceLock(const std::u16string& foldedClass, const std::u16string& className,
+                        const std::u16string& title, DWORD& error);
+void ReleaseInstanceLock(int fd);
+
+// Whether another process holds the class's lock; `title` receives the title
+// it recorded.
+bool InstanceLockHeldElsewhere(const std::u16string& foldedClass, std::u16string* title);
+
+}  // namespace wince

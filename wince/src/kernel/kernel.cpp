@@ -1,0 +1,259 @@
+// Threads, events, waits and critical sections on the C++ standard library.
+#include "wince/kernel.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "handles.h"
+#include "wince/testing/kernel.h"
+
+namespace wince {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waits on `cv` until `ready()` holds or the time-out passes.
+template <class Ready>
+bool WaitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, DWORD milliseconds,
+             Ready ready) {
+    if (milliseconds == INFINITE) {
+        cv.wait(lock, ready);
+        return true;
+    }
+    return cv.wait_until(lock, Clock::now() + std::chrono::milliseconds(milliseconds), ready);
+}
+
+class Event : public KernelObject {
+  public:
+    Event(bool manualReset, bool signalled) : manualReset_(manualReset), signalled_(signalled) {}
+
+    void Set() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            signalled_ = true;
+        }
+        // An auto-reset event releases one waiter; the others keep waiting
+        // because the first one consumes the signal under the lock.
+        if (manualReset_)
+            cv_.notify_all();
+        else
+            cv_.notify_one();
+    }
+
+    void Reset() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        signalled_ = false;
+    }
+
+    bool Wait(DWORD milliseconds) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!WaitFor(cv_, lock, milliseconds, [this] { return signalled_; }))
+            return false;
+        if (!manualReset_)
+            signalled_ = false;
+        return true;
+    }
+
+  private:
+    const bool manualReset_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool signalled_;
+};
+
+class Thread : public KernelObject {
+  public:
+    void Finish(DWORD exitCode) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            exitCode_ = exitCode;
+            finished_ = true;
+        }
+        cv_.notify_all();
+    }
+
+    bool Wait(DWORD milliseconds) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return WaitFor(cv_, lock, milliseconds, [this] { return finished_; });
+    }
+
+    DWORD ExitCode() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return finished_ ? exitCode_ : STILL_ACTIVE;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool finished_ = false;
+    DWORD exitCode_ = 0;
+};
+
+std::atomic<int> g_failThreadCreations{0};
+
+bool ConsumeInjectedFailure() {
+    int pending = g_failThreadCreations.load();
+    while (pending > 0) {
+        if (g_failThreadCreations.compare_exchange_weak(pending, pending - 1))
+            return true;
+    }
+    return false;
+}
+
+template <class T>
+std::shared_ptr<T> Lookup(HANDLE handle) {
+    return std::dynamic_pointer_cast<T>(LookupHandle(handle));
+}
+
+std::recursive_mutex* MutexOf(LPCRITICAL_SECTION section) {
+    return std::launder(reinterpret_cast<std::recursive_mutex*>(section->opaque));
+}
+
+static_assert(sizeof(std::recursive_mutex) <= sizeof(CRITICAL_SECTION::opaque));
+static_assert(alignof(std::recursive_mutex) <= alignof(CRITICAL_SECTION));
+
+}  // namespace
+}  // namespace wince
+
+using namespace wince;
+
+void WinceKernelFailThreadCreation(int count) {
+    g_failThreadCreations.store(count < 0 ? 0 : count);
+}
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE startAddress,
+                    LPVOID parameter, DWORD creationFlags, LPDWORD threadId) {
+    if (startAddress == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (creationFlags & CREATE_SUSPENDED) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
+    if (ConsumeInjectedFailure()) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    auto thread = std::make_shared<Thread>();
+    DWORD id = ReserveThreadId();
+    HANDLE handle = InsertHandle(thread);
+    try {
+        std::thread([thread, id, startAddress, parameter] {
+            AdoptThreadId(id);
+            thread->Finish(startAddress(parameter));
+        }).detach();
+    } catch (const std::system_error&) {
+        RemoveHandle(handle);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    if (threadId != nullptr)
+        *threadId = id;
+    return handle;
+}
+
+BOOL GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
+    auto thread = Lookup<Thread>(handle);
+    if (!thread || exitCode == nullptr) {
+        SetLastError(thread ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    *exitCode = thread->ExitCode();
+    return TRUE;
+}
+
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCWSTR name) {
+    if (name != nullptr) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
+    HANDLE handle =
+        InsertHandle(std::make_shared<Event>(manualReset != FALSE, initialState != FALSE));
+    SetLastError(ERROR_SUCCESS);
+    return handle;
+}
+
+BOOL SetEvent(HANDLE handle) {
+    auto event = Lookup<Event>(handle);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    event->Set();
+    return TRUE;
+}
+
+BOOL ResetEvent(HANDLE handle) {
+    auto event = Lookup<Event>(handle);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    event->Reset();
+    return TRUE;
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    auto object = LookupHandle(handle);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    return object->Wait(milliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    if (!RemoveHandle(handle)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void InitializeCriticalSection(LPCRITICAL_SECTION section) {
+    new (section->opaque) std::recursive_mutex();
+}
+
+void EnterCriticalSection(LPCRITICAL_SECTION section) {
+    MutexOf(section)->lock();
+}
+
+BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) {
+    return MutexOf(section)->try_lock() ? TRUE : FALSE;
+}
+
+void LeaveCriticalSection(LPCRITICAL_SECTION section) {
+    MutexOf(section)->unlock();
+}
+
+void DeleteCriticalSection(LPCRITICAL_SECTION section) {
+    MutexOf(section)->~recursive_mutex();
+}
+
+void Sleep(DWORD milliseconds) {
+    if (milliseconds == INFINITE) {
+        // Sleep(INFINITE) never returns on Windows either.
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::hours(24));
+    }
+    if (milliseconds == 0) {
+        std::this_thread::yield();
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+DWORD GetCurrentThreadId() {
+    return CurrentThreadId();
+}
+
+DWORD GetTickCount() {
+    auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}

@@ -1,0 +1,624 @@
+// Window classes, windows and per-thread message queues.
+//
+// One manager lock guards the class and window tables; each thread's queue
+// has its own lock, always taken after the manager's when both are held.
+// Window procedures are always called with no lock held, so they may create,
+// destroy and post freely.
+#include "wince/window.h"
+
+#include <unicode/uchar.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "handles.h"
+#include "instancelock.h"
+#include "wince/kernel.h"
+#include "wince/resources.h"
+
+namespace wince {
+namespace {
+
+struct MessageQueue {
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::deque<MSG> messages;
+    bool quit = false;
+    int quitCode = 0;
+};
+
+struct WindowClass {
+    ATOM atom;
+    std::u16string name;
+    WNDCLASSW info;
+};
+
+struct Window {
+    std::shared_ptr<WindowClass> windowClass;
+    std::u16string folded;  // class name folded to one case
+    std::u16string title;
+    DWORD owner;
+    std::shared_ptr<MessageQueue> queue;
+    bool destroying = false;
+    bool visible = false;
+};
+
+struct ClassLock {
+    int fd = -1;
+    int windows = 0;
+};
+
+struct Manager {
+    std::mutex mutex;
+    std::map<std::u16string, std::shared_ptr<WindowClass>> classes;  // by folded name
+    ATOM nextAtom = 0xC000;
+    std::unordered_map<std::uintptr_t, std::shared_ptr<Window>> windows;
+    std::uintptr_t nextWindow = 0x20000;  // multiples of 4, never reused
+    std::map<std::u16string, ClassLock> locks;
+    // Tokens for windows of other processes: odd values, one per class.
+    std::map<std::u16string, std::uintptr_t> remoteTokens;
+    std::uintptr_t nextRemote = 0x7F000001;
+    std::map<UINT, const WCHAR*> strings;
+    std::map<UINT, bool> icons;
+};
+
+Manager& TheManager() {
+    static Manager* manager = new Manager;  // outlives detached threads
+    return *manager;
+}
+
+thread_local std::shared_ptr<MessageQueue> t_queue;
+
+std::shared_ptr<MessageQueue> CurrentQueue() {
+    if (!t_queue)
+        t_queue = std::make_shared<MessageQueue>();
+    return t_queue;
+}
+
+std::u16string Fold(const WCHAR* text) {
+    std::u16string out;
+    if (text == nullptr)
+        return out;
+    for (const WCHAR* p = text; *p != 0; ++p) {
+        UChar32 c = *p;
+        // Surrogates are left alone; everything else is case-folded.
+        if (c < 0xD800 || c > 0xDFFF)
+            c = u_foldCase(c, U_FOLD_CASE_DEFAULT);
+        out.push_back(static_cast<char16_t>(c <= 0xFFFF ? c : *p));
+    }
+    return out;
+}
+
+std::u16string Copy(const WCHAR* text) {
+    return text ? std::u16string(text) : std::u16string();
+}
+
+bool IsIntResource(const WCHAR* name) {
+    return reinterpret_cast<std::uintptr_t>(name) <= 0xFFFF;
+}
+
+std::uintptr_t Value(HWND window) {
+    return reinterpret_cast<std::uintptr_t>(window);
+}
+
+// The window a handle names in this process (caller holds the manager lock).
+std::shared_ptr<Window> FindLocked(Manager& m, HWND window) {
+    auto it = m.windows.find(Value(window));
+    return it == m.windows.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<WindowClass> ClassLocked(Manager& m, LPCWSTR className) {
+    if (className == nullptr)
+        return nullptr;
+    if (IsIntResource(className)) {
+        ATOM atom = static_cast<ATOM>(reinterpret_cast<std::uintptr_t>(className));
+        for (auto& entry : m.classes)
+            if (entry.second->atom == atom)
+                return entry.second;
+        return nullptr;
+    }
+    auto it = m.classes.find(Fold(className));
+    return it == m.classes.end() ? nullptr : it->second;
+}
+
+bool MessageMatches(const MSG& msg, HWND window, UINT filterMin, UINT filterMax) {
+    if (window != nullptr && msg.hwnd != window)
+        return false;
+    if (filterMin == 0 && filterMax == 0)
+        return true;
+    return msg.message >= filterMin && msg.message <= filterMax;
+}
+
+// Takes the first matching message (or the pending quit) from the calling
+// thread's queue. Returns false when there is none.
+bool TakeMessage(MessageQueue& q, LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
+                 bool remove) {
+    for (auto it = q.messages.begin(); it != q.messages.end(); ++it) {
+        if (MessageMatches(*it, window, filterMin, filterMax)) {
+            *msg = *it;
+            if (remove)
+                q.messages.erase(it);
+            return true;
+        }
+    }
+    // As on Windows, the quit request is seen only once no posted message
+    // is left.
+    bool quitInRange =
+        (filterMin == 0 && filterMax == 0) || (WM_QUIT >= filterMin && WM_QUIT <= filterMax);
+    if (q.quit && quitInRange) {
+        *msg = MSG{};
+        msg->message = WM_QUIT;
+        msg->wParam = static_cast<WPARAM>(q.quitCode);
+        msg->time = GetTickCount();
+        if (remove)
+            q.quit = false;
+        return true;
+    }
+    return false;
+}
+
+// Validates a filter window for GetMessageW/PeekMessageW.
+bool FilterValid(HWND window) {
+    if (window == nullptr)
+        return true;
+    Manager& m = TheManager();
+    std::lock_guard<std::mutex> lock(m.mutex);
+    auto w = FindLocked(m, window);
+    return w && w->owner == CurrentThreadId();
+}
+
+void ReleaseClassLockLocked(Manager& m, const std::u16string& folded) {
+    auto it = m.locks.find(folded);
+    if (it == m.locks.end())
+        return;
+    if (--it->second.windows <= 0) {
+        ReleaseInstanceLock(it->second.fd);
+        m.locks.erase(it);
+    }
+}
+
+// Ends a window's life: WM_DESTROY first (handle still valid), then removal.
+void Destroy(HWND hwnd, const std::shared_ptr<Window>& w) {
+    WNDPROC proc = w->windowClass->info.lpfnWndProc;
+    proc(hwnd, WM_DESTROY, 0, 0);
+    Manager& m = TheManager();
+    std::lock_guard<std::mutex> lock(m.mutex);
+    m.windows.erase(Value(hwnd));
+    ReleaseClassLockLocked(m, w->folded);
+    // Messages still queued for the window are dropped with it.
+    std::lock_guard<std::mutex> qlock(w->queue->mutex);
+    std::erase_if(w->queue->messages, [hwnd](const MSG& msg) { return msg.hwnd == hwnd; });
+}
+
+}  // namespace
+}  // namespace wince
+
+using namespace wince;
+
+ATOM RegisterClassW(const WNDCLASSW* windowClass) {
+    if (windowClass == nullptr || windowClass->lpfnWndProc == nullptr ||
+        windowClass->lpszClassName == nullptr || IsIntResource(windowClass->lpszClassName) ||
+        windowClass->lpszClassName[0] == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    Manager& m = TheManager();
+    std::lock_guard<std::mutex> lock(m.mutex);
+    std::u16string folded = Fold(windowClass->lpszClassName);
+    if (m.classes.count(folded)) {
+        SetLastError(ERROR_CLASS_ALREADY_EXISTS);
+        return 0;
+    }
+    auto entry = std::make_shared<WindowClass>();
+    entry->atom = m.nextAtom++;
+    entry->name = windowClass->lpszClassName;
+    entry->info = *windowClass;
+    // The caller's strings need not outlive the call.
+    entry->info.lpszClassName = entry->name.c_str();
+    entry->info.lpszMenuName = nullptr;
+    m.classes.emplace(folded, entry);
+    return entry->atom;
+}
+
+BOOL UnregisterClassW(LPCWSTR className, HINSTANCE) {
+    Manager& m = TheManager();
+    std::lock_guard<std::mutex> lock(m.mutex);
+    auto cls = ClassLocked(m, className);
+    if (!cls) {
+        SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
+        return FALSE;
+    }
+    for (auto& entry : m.windows) {
+        if (entry.second->windowClass == cls) {
+            SetLastError(ERROR_CLASS_HAS_WINDOWS);
+            return FALSE;
+        }
+    }
+    m.classes.erase(Fold(cls->name.c_str()));
+    return TRUE;
+}
+
+HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x,
+                     int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID param) {
+    Manager& m = TheManager();
+    HWND hwnd;
+    std::shared_ptr<Window> w;
+    {
+        std::lock_guard<std::mutex> lock(m.mutex);
+        auto cls = ClassLocked(m, className);
+        if (!cls) {
+            SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+            return nullptr;
+        }
+        if (parent != nullptr && !FindLocked(m, parent)) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return nullptr;
+        }
+        std::u16string folded = Fold(cls->name.c_str());
+        auto held = m.locks.find(folded);
+        if (held == m.locks.end()) {
+            DWORD error = ERROR_SUCCESS;
+            int fd = AcquireInstanceLock(folded, cls->name, Copy(windowName), error);
+            if (fd < 0) {
+                SetLastError(error);
+                return nullptr;
+            }
+            held = m.locks.emplace(folded, ClassLock{fd, 0}).first;
+        }
+        held->second.windows++;
+        w = std::make_shared<Window>();
+        w->windowClass = cls;
+        w->folded = folded;
+        w->title = Copy(windowName);
+        w->owner = CurrentThreadId();
+        w->queue = CurrentQueue();
+        w->visible = (style & WS_VISIBLE) != 0;
+        std::uintptr_t value = m.nextWindow;
+        m.nextWindow += 4;
+        hwnd = reinterpret_cast<HWND>(value);
+        m.windows.emplace(value, w);
+    }
+
+    CREATESTRUCTW create = {};
+    create.lpCreateParams = param;
+    create.hInstance = instance;
+    create.hMenu = menu;
+    create.hwndParent = parent;
+    create.cx = width;
+    create.cy = height;
+    create.x = x;
+    create.y = y;
+    create.style = static_cast<LONG>(style);
+    create.lpszName = w->title.c_str();
+    create.lpszClass = w->windowClass->name.c_str();
+    create.dwExStyle = exStyle;
+    LRESULT result =
+        w->windowClass->info.lpfnWndProc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create));
+    if (result == -1) {
+        bool destroy = false;
+        {
+            std::lock_guard<std::mutex> lock(m.mutex);
+            if (FindLocked(m, hwnd) && !w->destroying)
+                destroy = w->destroying = true;
+        }
+        if (destroy)
+            Destroy(hwnd, w);
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return nullptr;
+    }
+    if (!IsWindow(hwnd)) {
+        // The window procedure destroyed the window while it was created.
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    return hwnd;
+}
+
+BOOL DestroyWindow(HWND window) {
+    std::shared_ptr<Window> w;
+    {
+        Manager& m = TheManager();
+        std::lock_guard<std::mutex> lock(m.mutex);
+        w = FindLocked(m, window);
+        if (!w) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        if (w->owner != CurrentThreadId()) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        // A DestroyWindow from inside WM_DESTROY does not send it again.
+        if (w->destroying)
+            return TRUE;
+        w->destroying = true;
+    }
+    Destroy(window, w);
+    return TRUE;
+}
+
+BOOL IsWindow(HWND window) {
+    Manager& m = TheManager();
+    std::unique_lock<std::mutex> lock(m.mutex);
+    if (FindLocked(m, window))
+        return TRUE;
+    for (auto& token : m.remoteTokens) {
+        if (token.second == Value(window)) {
+            std::u16string folded = token.first;
+            lock.unlock();
+            return InstanceLockHeldElsewhere(folded, nullptr) ? TRUE : FALSE;
+        }
+    }
+    return FALSE;
+}
+
+BOOL IsWindowVisible(HWND window) {
+    Manager& m = TheManager();
+    std::lock_guard<std::mutex> lock(m.mutex);
+    auto w = FindLocked(m, window);
+    return w && w->visible ? TRUE : FALSE;
+}
+
+BOOL ShowWindow(HWND window, int showCommand) {
+    Manager& m = TheManager();
+    std::lock_guard<std::mutex> lock(m.mutex);
+    auto w = FindLocked(m, window);
+    if (!w) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    bool was = w->visible;
+    w->visible = showCommand != SW_HIDE;
+    return was ? TRUE : FALSE;
+}
+
+BOOL UpdateWindow(HWND window) {
+    // Nothing is ever painted; the call only checks the handle.
+    if (!IsWindow(window)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
+    std::u16string folded = className && !IsIntResource(className) ? Fold(className) : u"";
+    std::u16string title = windowName ? Fold(windowName) : u"";
+    Manager& m = TheManager();
+    {
+        std::lock_guard<std::mutex> lock(m.mutex);
+        std::shared_ptr<WindowClass> atomClass;
+        if (className && IsIntResource(className)) {
+            atomClass = ClassLocked(m, className);
+            if (!atomClass)
+                return nullptr;
+            folded = Fold(atomClass->name.c_str());
+        }
+        // Oldest window first, as the handle values grow.
+        std::uintptr_t best = 0;
+        for (auto& entry : m.windows) {
+            const Window& w = *entry.second;
+            if (className && w.folded != folded)
+                continue;
+            if (windowName && Fold(w.title.c_str()) != title)
+                continue;
+            if (best == 0 || entry.first < best)
+                best = entry.first;
+        }
+        if (best != 0)
+            return reinterpret_cast<HWND>(best);
+        // This process holds the class lock but no window matched.
+        if (!className || m.locks.count(folded)) {
+            SetLastError(ERROR_SUCCESS);
+            return nullptr;
+        }
+    }
+    std::u16string recorded;
+    if (!InstanceLockHeldElsewhere(folded, &recorded))
+        return nullptr;
+    if (windowName && Fold(recorded.c_str()) != title)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(m.mutex);
+    auto token = m.remoteTokens.find(folded);
+    if (token == m.remoteTokens.end()) {
+        token = m.remoteTokens.emplace(folded, m.nextRemote).first;
+        m.nextRemote += 2;
+    }
+    return reinterpret_cast<HWND>(token->second);
+}
+
+BOOL GetMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
+    if (msg == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    if (!FilterValid(window)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return -1;
+    }
+    std::shared_ptr<MessageQueue> q = CurrentQueue();
+    std::unique_lock<std::mutex> lock(q->mutex);
+    q->cv.wait(lock, [&] { return TakeMessage(*q, msg, window, filterMin, filterMax, true); });
+    return msg->message == WM_QUIT ? FALSE : TRUE;
+}
+
+BOOL PeekMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeMessage) {
+    if (msg == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!FilterValid(window)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    std::shared_ptr<MessageQueue> q = CurrentQueue();
+    std::lock_guard<std::mutex> lock(q->mutex);
+    return TakeMessage(*q, msg, window, filterMin, filterMax, (removeMessage & PM_REMOVE) != 0)
+               ? TRUE
+               : FALSE;
+}
+
+BOOL TranslateMessage(const MSG*) {
+    // There is no keyboard, so there are no key messages to translate.
+    return FALSE;
+}
+
+LRESULT DispatchMessageW(const MSG* msg) {
+    if (msg == nullptr || msg->hwnd == nullptr)
+        return 0;
+    WNDPROC proc;
+    {
+        Manager& m = TheManager();
+        std::lock_guard<std::mutex> lock(m.mutex);
+        auto w = FindLocked(m, msg->hwnd);
+        if (!w) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return 0;
+        }
+        if (w->owner != CurrentThreadId()) {
+            SetLastError(ERROR_WINDOW_OF_OTHER_THREAD);
+            return 0;
+        }
+        proc = w->windowClass->info.lpfnWndProc;
+    }
+    return proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+}
+
+LRESULT DefWindowProcW(HWND window, UINT message, WPARAM, LPARAM) {
+    if (message == WM_CLOSE)
+        DestroyWindow(window);
+    return 0;
+}
+
+BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    MSG msg = {};
+    msg.hwnd = window;
+    msg.message = message;
+    msg.wParam = wParam;
+    msg.lParam = lParam;
+    msg.time = GetTickCount();
+    if (window == nullptr) {
+        std::shared_ptr<MessageQueue> q = CurrentQueue();
+        {
+            std::lock_guard<std::mutex> lock(q->mutex);
+            q->messages.push_back(msg);
+        }
+        q->cv.notify_all();
+        return TRUE;
+    }
+    Manager& m = TheManager();
+    std::shared_ptr<MessageQueue> q;
+    {
+        // The window's validity and the enqueue are one step under the
+        // manager lock, so nothing is queued after DestroyWindow removed it.
+        std::lock_guard<std::mutex> lock(m.mutex);
+        auto w = FindLocked(m, window);
+        if (!w) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        q = w->queue;
+        std::lock_guard<std::mutex> qlock(q->mutex);
+        q->messages.push_back(msg);
+    }
+    q->cv.notify_all();
+    return TRUE;
+}
+
+void PostQuitMessage(int exitCode) {
+    std::shared_ptr<MessageQueue> q = CurrentQueue();
+    {
+        std::lock_guard<std::mutex> lock(q->mutex);
+        q->quit = true;
+        q->quitCode = exitCode;
+    }
+    q->cv.notify_all();
+}
+
+void WinceRegisterStringResources(const WinceStringResource* table, std::size_t count) {
+    if (table == nullptr)
+        return;
+    Manager& m = TheManager();
+    std::lock_guard<std::mutex> lock(m.mutex);
+    for (std::size_t i = 0; i < count; ++i)
+        if (table[i].text != nullptr)
+            m.strings[table[i].id] = table[i].text;
+}
+
+void WinceRegisterIconResources(const UINT* ids, std::size_t count) {
+    if (ids == nullptr)
+        return;
+    Manager& m = TheManager();
+    std::lock_guard<std::mutex> lock(m.mutex);
+    for (std::size_t i = 0; i < count; ++i)
+        m.icons[ids[i]] = true;
+}
+
+int LoadStringW(HINSTANCE, UINT id, LPWSTR buffer, int bufferMax) {
+    if (buffer == nullptr || bufferMax < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const WCHAR* text = nullptr;
+    {
+        Manager& m = TheManager();
+        std::lock_guard<std::mutex> lock(m.mutex);
+        auto it = m.strings.find(id);
+        if (it != m.strings.end())
+            text = it->second;
+    }
+    if (text == nullptr) {
+        if (bufferMax > 0)
+            buffer[0] = 0;
+        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        return 0;
+    }
+    int length = 0;
+    while (text[length] != 0)
+        ++length;
+    if (bufferMax == 0) {
+        // As on Windows: a pointer to the read-only resource text instead of
+        // a copy (the text is not NUL-terminated there; here it is).
+        *reinterpret_cast<const WCHAR**>(buffer) = text;
+        return length;
+    }
+    int copied = length < bufferMax - 1 ? length : bufferMax - 1;
+    for (int i = 0; i < copied; ++i)
+        buffer[i] = text[i];
+    buffer[copied] = 0;
+    return copied;
+}
+
+HICON LoadIconW(HINSTANCE instance, LPCWSTR name) {
+    if (name != nullptr && IsIntResource(name)) {
+        UINT id = static_cast<UINT>(reinterpret_cast<std::uintptr_t>(name));
+        bool found;
+        if (instance == nullptr) {
+            found = id >= 32512 && id <= 32518;  // the standard icons
+        } else {
+            Manager& m = TheManager();
+            std::lock_guard<std::mutex> lock(m.mutex);
+            found = m.icons.count(id) != 0;
+        }
+        if (found) {
+            // Icons are never drawn; the handle only names the resource.
+            return reinterpret_cast<HICON>(static_cast<std::uintptr_t>(0x30000000u + id * 4));
+        }
+    }
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    return nullptr;
+}
+
+HGDIOBJ GetStockObject(int object) {
+    bool known = (object >= WHITE_BRUSH && object <= NULL_PEN) || object == SYSTEM_FONT;
+    if (!known)
+        return nullptr;
+    return reinterpret_cast<HGDIOBJ>(static_cast<std::uintptr_t>(0x31000000u + object * 4));
+}
