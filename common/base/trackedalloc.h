@@ -47,7 +47,7 @@ void SetAllocatorFailureCountdownForTesting(int successes);
 // WINM_NEW(Class)(args) (a null result means out of memory; the constructor
 // then does not run) and deleted with delete, which releases the block with
 // FreeTracked (through the virtual destructor for derived classes).
-// Leaves the access at public.
+// Leaves the access at public; a trailing semicolon is optional.
 #define WINM_TRACKED_ALLOCATION                                                          \
   public:                                                                                \
     static void* operator new(std::size_t size, const char* className, const char* file, \
@@ -64,6 +64,6 @@ void SetAllocatorFailureCountdownForTesting(int successes);
     }                                                                                    \
     static void* operator new(std::size_t) = delete;                                     \
     static void* operator new[](std::size_t) = delete;                                   \
-    static void operator delete[](void*) = delete
+    static void operator delete[](void*) = delete;
 
 #define WINM_NEW(Class) new (#Class, __FILE__, __LINE__) Class

@@ -81,6 +81,8 @@ class KString {
     // %S (const KString*), %%; a line feed becomes CR LF.
     static KString Format(const char* format, ...);
     static KString FormatV(const char* format, va_list args);
+    // A string holding storage (one reference added).
+    static KString FromStorage(KStringStorage* storage);
 
     // A storage this value holds alone, ready to be written.
     KStringStorage* MakeWritable();
@@ -115,5 +117,6 @@ class KString {
     KStringStorage* Storage() const { return storage_; }
 
   private:
+    KString(KStringStorage* storage, int);  // adds one reference
     KStringStorage* storage_ = nullptr;
 };

@@ -7,11 +7,11 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
+#include "common/base/spinlock.h"
 
 #include "common/base/internal/winmkstring/winmkstringstorage.h"
 
-std::mutex& KStringSharedLock();
+SpinLock& KStringSharedLock();
 extern std::atomic<KStringStorage*> SharedEmptyStorage;
 extern std::atomic<WinmDefaultKStringStorage*> DefaultStorageInstance;
 

@@ -59,10 +59,12 @@ class WinmDefaultKStringStorage : public WinmKStringStorage {
     WinmDefaultKStringStorage();
     ~WinmDefaultKStringStorage() override;
 
-    // The default-storage factory. Returns the current DefaultStorageInstance
-    // while it is empty and no string has taken it over for writing;
-    // otherwise makes a new one (reference count 0). Null when out of memory.
-    // Caller holds KStringSharedLock() (kstringshared.h).
+    // The default-storage factory: the current DefaultStorageInstance while
+    // it is alive and empty (no string has taken it over for writing), else
+    // a new one that becomes DefaultStorageInstance. The result carries one
+    // reference for the caller, taken under KStringSharedLock() (which the
+    // factory takes itself), so a storage that another thread is destroying
+    // is never handed out. Null when out of memory.
     static WinmDefaultKStringStorage* Default();
 };
 
