@@ -1,0 +1,88 @@
+#include "common/base/winm/internal/winmworkerthread.h"
+
+#include <atomic>
+
+namespace {
+
+HANDLE CreateWorkerThread(LPTHREAD_START_ROUTINE routine, LPVOID parameter) {
+    return CreateThread(nullptr, 0, routine, parameter, 0, nullptr);
+}
+
+std::atomic<WinmWorkerThread::ThreadCreator> g_threadCreator{&CreateWorkerThread};
+
+}  // namespace
+
+void WinmWorkerThread::SetThreadCreatorForTesting(ThreadCreator creator) {
+    g_threadCreator.store(creator != nullptr ? creator : &CreateWorkerThread);
+}
+
+WinmWorkerThread::WinmWorkerThread(WinmAppEventHandler* eventQueue)
+    : eventQueue(eventQueue),
+      stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      finishedEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    InitializeCriticalSection(&lock);
+}
+
+WinmWorkerThread::~WinmWorkerThread() {
+    DeleteCriticalSection(&lock);
+    if (stopEvent != nullptr)
+        CloseHandle(stopEvent);
+    if (finishedEvent != nullptr)
+        CloseHandle(finishedEvent);
+}
+
+void WinmWorkerThread::HandleEvent(HWND window, UINT message, WPARAM wParam, LPARAM) {
+    OnEvent(window, message, wParam);
+}
+
+bool WinmWorkerThread::StartThread() {
+    if (thread != nullptr)
+        return true;
+    if (message == 0) {
+        message = eventQueue->AddHandler(this);
+        if (message == 0)
+            return false;
+    }
+    ResetEvent(stopEvent);
+    ResetEvent(finishedEvent);
+    thread = g_threadCreator.load()(&WinmWorkerThread::ThreadMain, this);
+    return thread != nullptr;
+}
+
+DWORD WINAPI WinmWorkerThread::ThreadMain(LPVOID parameter) {
+    auto* worker = static_cast<WinmWorkerThread*>(parameter);
+    DWORD result = worker->Run();
+    HANDLE finished = worker->finishedEvent;
+    // The worker object may be destroyed as soon as this is set.
+    SetEvent(finished);
+    return result;
+}
+
+void WinmWorkerThread::PostEvent() {
+    PostMessageW(eventQueue->GetWindow(), message, 0, 0);
+}
+
+void WinmWorkerThread::WaitForStop() {
+    WaitForSingleObject(stopEvent, INFINITE);
+}
+
+bool WinmWorkerThread::StopRequested() {
+    return WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0;
+}
+
+void WinmWorkerThread::StopThread() {
+    if (thread != nullptr) {
+        SetEvent(stopEvent);
+        Abort();
+        WaitForSingleObject(finishedEvent, INFINITE);
+        // Also wait for the routine itself to return, so that nothing of the
+        // thread is still running when the object goes away.
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        thread = nullptr;
+    }
+    if (message != 0) {
+        eventQueue->RemoveHandler(this);
+        message = 0;
+    }
+}

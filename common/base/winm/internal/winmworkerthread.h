@@ -1,0 +1,63 @@
+// Base of an object that owns one worker thread.
+//
+// The thread body and the window thread share state through the hand-off
+// protocol: the body stores what it has to say under `lock`, releases it and
+// then posts the object's event message; OnEvent, on the window thread, takes
+// `lock`, moves out what is new, releases it and only then calls out. Workers
+// never wait for the window thread; the window thread waits for a worker only
+// in StopThread.
+#pragma once
+
+#include "common/base/winm/internal/winmappeventhandler.h"
+#include "wince.h"
+
+class WinmWorkerThread : public WinmEventHandlerInterface {
+  public:
+    explicit WinmWorkerThread(WinmAppEventHandler* eventQueue);
+
+    // Hands the event to OnEvent.
+    void HandleEvent(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+    // Does not stop the thread: the most-derived class calls StopThread first
+    // thing in its own destructor, while its members still exist.
+    virtual ~WinmWorkerThread();
+    // Makes a blocked thread body return soon. Called by StopThread after the
+    // stop event is set.
+    virtual void Abort() {}
+    // The thread body; returns the thread's exit code.
+    virtual DWORD Run() = 0;
+    // This worker's event, on the window thread.
+    virtual void OnEvent(HWND window, UINT message, WPARAM wParam) = 0;
+
+    WinmWorkerThread(const WinmWorkerThread&) = delete;
+    WinmWorkerThread& operator=(const WinmWorkerThread&) = delete;
+
+    // Registers for events and starts the thread; nothing when it already
+    // runs. False when no thread could be started: the object then stays
+    // registered, so its owner can still post itself an event to report.
+    bool StartThread();
+    // Sets the stop event, calls Abort, waits for the thread to end and
+    // unregisters. Safe to call when no thread was ever started.
+    void StopThread();
+
+    // Creates the worker threads; replaceable by tests to make creation fail.
+    using ThreadCreator = HANDLE (*)(LPTHREAD_START_ROUTINE routine, LPVOID parameter);
+    static void SetThreadCreatorForTesting(ThreadCreator creator);
+
+  protected:
+    static DWORD WINAPI ThreadMain(LPVOID worker);
+
+    // From the worker thread (or the window thread): post this worker's
+    // message to the main window.
+    void PostEvent();
+    // From the worker thread: wait until StopThread has set the stop event.
+    void WaitForStop();
+    // From the worker thread: whether StopThread has begun.
+    bool StopRequested();
+
+    WinmAppEventHandler* eventQueue;
+    UINT message = 0;
+    HANDLE thread = nullptr;
+    HANDLE stopEvent;
+    HANDLE finishedEvent;
+    CRITICAL_SECTION lock;
+};
