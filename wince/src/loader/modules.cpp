@@ -6,7 +6,9 @@
 // given without ".dll" and match case-insensitively.
 #include "modules.h"
 
+#include "wince/connmgr.h"
 #include "wince/loader.h"
+#include "wince/wininet.h"
 
 #define WINCE_EXPORT(function) \
     { u## #function, ::wince::AsProc(&function) }
@@ -24,11 +26,28 @@ const BuiltinExport kMlang[] = {
     WINCE_EXPORT(LcidToRfc1766W),
 };
 
+const BuiltinExport kWininet[] = {
+    WINCE_EXPORT(InternetCrackUrlW),  WINCE_EXPORT(InternetSetStatusCallbackW),
+    WINCE_EXPORT(InternetReadFile),   WINCE_EXPORT(HttpQueryInfoW),
+    WINCE_EXPORT(InternetCloseHandle), WINCE_EXPORT(InternetOpenW),
+    WINCE_EXPORT(InternetConnectW),   WINCE_EXPORT(HttpOpenRequestW),
+    WINCE_EXPORT(HttpSendRequestW),   WINCE_EXPORT(InternetOpenUrlW),
+    WINCE_EXPORT(InternetSetOptionW),
+};
+
+const BuiltinExport kCellcore[] = {
+    WINCE_EXPORT(ConnMgrReleaseConnection),       WINCE_EXPORT(ConnMgrProviderMessage),
+    WINCE_EXPORT(ConnMgrEstablishConnectionSync), WINCE_EXPORT(ConnMgrEstablishConnection),
+    WINCE_EXPORT(ConnMgrConnectionStatus),
+};
+
 }  // namespace
 
 const BuiltinModule kBuiltinModules[] = {
     WINCE_MODULE("mmtimer", kMmtimer),
     WINCE_MODULE("mlang", kMlang),
+    WINCE_MODULE("wininet", kWininet),
+    WINCE_MODULE("cellcore", kCellcore),
 };
 
 const std::size_t kBuiltinModuleCount = sizeof(kBuiltinModules) / sizeof(kBuiltinModules[0]);
