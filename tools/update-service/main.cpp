@@ -1,0 +1,298 @@
+// The reference update service: answers the updater's distribution ping and
+// update check on one HTTP endpoint, logs every request as one JSON line
+// with what it decoded, and can be told to fail either exchange.
+//
+//   update-service [--listen HOST] [--port N] [--port-file FILE] [--log FILE]
+//                  [--zel CODE] [--notification N] [--message TEXT] [--url TEXT]
+//                  [--deadline MILLISECONDS] [--fail-zel MODE] [--fail-check MODE]
+//                  [--fail-status CODE] [--delay MILLISECONDS]
+//   MODE: none, status (an HTTP error), close (the connection is closed after
+//   the headers), version (an answer with envelope version 2), foreign-id (an
+//   answer for another request id).
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+
+#include <unistd.h>
+
+#include "tools/update-service/servicecodec.h"
+
+namespace {
+
+constexpr char kEndpointPattern[] = "(?:http://[^/]+)?/m/appreq/mobilesearchapp";
+
+enum class FailMode { kNone, kStatus, kClose, kVersion, kForeignId };
+
+struct Options {
+    std::string host = "127.0.0.1";
+    int port = 8580;
+    std::string portFile;
+    std::string logFile;
+    std::string zel = "zel-2026-ref";
+    CheckAnswer check = {1, "A new version of the search plug-in is available.",
+                         "http://127.0.0.1:8580/download/zpm.cab", "1893456000000"};
+    FailMode failZel = FailMode::kNone;
+    FailMode failCheck = FailMode::kNone;
+    int failStatus = 503;
+    int delayMilliseconds = 0;
+};
+
+void Usage() {
+    std::fprintf(stderr,
+                 "usage: update-service [--listen HOST] [--port N (0: any free port)]\n"
+                 "         [--port-file FILE] [--log FILE (default: stdout)]\n"
+                 "         [--zel CODE] [--notification N] [--message TEXT] [--url TEXT]\n"
+                 "         [--deadline MILLISECONDS-SINCE-1970]\n"
+                 "         [--fail-zel MODE] [--fail-check MODE] [--fail-status CODE]\n"
+                 "         [--delay MILLISECONDS (before every answer)]\n"
+                 "  MODE: none | status | close | version | foreign-id\n");
+}
+
+bool ParseMode(const std::string& text, FailMode& mode) {
+    if (text == "none")
+        mode = FailMode::kNone;
+    else if (text == "status")
+        mode = FailMode::kStatus;
+    else if (text == "close")
+        mode = FailMode::kClose;
+    else if (text == "version")
+        mode = FailMode::kVersion;
+    else if (text == "foreign-id")
+        mode = FailMode::kForeignId;
+    else
+        return false;
+    return true;
+}
+
+bool ParseNumber(const std::string& text, unsigned long max, unsigned long& value) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    errno = 0;
+    value = std::strtoul(text.c_str(), nullptr, 10);
+    return errno == 0 && value <= max;
+}
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        std::string name = argv[i];
+        if (name == "--help" || name == "-h") {
+            Usage();
+            std::exit(0);
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "update-service: %s needs a value\n", name.c_str());
+            return false;
+        }
+        std::string value = argv[++i];
+        unsigned long number = 0;
+        if (name == "--listen") {
+            options.host = value;
+        } else if (name == "--port") {
+            if (!ParseNumber(value, 65535, number)) {
+                std::fprintf(stderr, "update-service: bad port %s\n", value.c_str());
+                return false;
+            }
+            options.port = static_cast<int>(number);
+        } else if (name == "--port-file") {
+            options.portFile = value;
+        } else if (name == "--log") {
+            options.logFile = value;
+        } else if (name == "--zel") {
+            options.zel = value;
+        } else if (name == "--notification") {
+            if (!ParseNumber(value, 0xFFFFFFFFul, number)) {
+                std::fprintf(stderr, "update-service: bad notification %s\n", value.c_str());
+                return false;
+            }
+            options.check.notification = static_cast<uint32_t>(number);
+        } else if (name == "--message") {
+            options.check.message = value;
+        } else if (name == "--url") {
+            options.check.url = value;
+        } else if (name == "--deadline") {
+            options.check.deadline = value;
+        } else if (name == "--fail-zel" || name == "--fail-check") {
+            FailMode& mode = name == "--fail-zel" ? options.failZel : options.failCheck;
+            if (!ParseMode(value, mode)) {
+                std::fprintf(stderr, "update-service: unknown mode %s\n", value.c_str());
+                return false;
+            }
+        } else if (name == "--fail-status") {
+            if (!ParseNumber(value, 599, number) || number < 400) {
+                std::fprintf(stderr, "update-service: bad status %s (400-599)\n", value.c_str());
+                return false;
+            }
+            options.failStatus = static_cast<int>(number);
+        } else if (name == "--delay") {
+            if (!ParseNumber(value, 600000, number)) {
+                std::fprintf(stderr, "update-service: bad delay %s\n", value.c_str());
+                return false;
+            }
+            options.delayMilliseconds = static_cast<int>(number);
+        } else {
+            std::fprintf(stderr, "update-service: unknown option %s\n", name.c_str());
+            Usage();
+            return false;
+        }
+    }
+    return true;
+}
+
+class RequestLog {
+  public:
+    explicit RequestLog(const std::string& path) {
+        if (!path.empty()) {
+            file_.open(path, std::ios::app);
+        }
+    }
+    bool ok() const { return !file_.is_open() || file_.good(); }
+    int Next() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return ++sequence_;
+    }
+    void Write(const std::string& line) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::ostream& out = file_.is_open() ? static_cast<std::ostream&>(file_) : std::cout;
+        out << line << std::endl;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::ofstream file_;
+    int sequence_ = 0;
+};
+
+void Answer(const Options& options, const DecodedRequest& request, httplib::Response& response,
+            std::string& reply) {
+    bool isZel = request.requestType == kZelType;
+    FailMode mode = isZel ? options.failZel : options.failCheck;
+    Bytes message = isZel ? EncodeZelAnswer(options.zel) : EncodeCheckAnswer(options.check);
+    uint16_t version = mode == FailMode::kVersion ? 2 : 1;
+    // Request ids are multiples of 8, so an odd id never matches.
+    uint16_t id = mode == FailMode::kForeignId ? request.requestId ^ 1 : request.requestId;
+    Bytes body = EncodeResponse(version, id, message);
+
+    switch (mode) {
+        case FailMode::kStatus:
+            response.status = options.failStatus;
+            response.set_content("service unavailable\n", "text/plain");
+            reply = "status " + std::to_string(options.failStatus);
+            return;
+        case FailMode::kClose:
+            // The status line and headers go out, then the connection is
+            // closed before any byte of the promised body.
+            response.set_content_provider(body.size(), "application/octet-stream",
+                                          [](size_t, size_t, httplib::DataSink&) { return false; });
+            reply = "close";
+            return;
+        case FailMode::kVersion:
+            reply = "wrong-version";
+            break;
+        case FailMode::kForeignId:
+            reply = "foreign-id";
+            break;
+        case FailMode::kNone:
+            reply = "answer";
+            break;
+    }
+    response.set_content(std::string(body.begin(), body.end()), "application/octet-stream");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        return 2;
+    }
+    RequestLog log(options.logFile);
+    if (!log.ok()) {
+        std::fprintf(stderr, "update-service: cannot open %s\n", options.logFile.c_str());
+        return 1;
+    }
+
+    // Signals are taken by one thread with sigwait, so stopping is not done
+    // from inside a signal handler.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    const std::regex endpoint(kEndpointPattern);
+    httplib::Server server;
+    server.Post(kEndpointPattern, [&](const httplib::Request& request,
+                                      httplib::Response& response) {
+        if (options.delayMilliseconds > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(options.delayMilliseconds));
+        }
+        Bytes body(request.body.begin(), request.body.end());
+        DecodedRequest decoded = DecodeRequest(body);
+        std::string reply;
+        if (decoded.error.empty()) {
+            Answer(options, decoded, response, reply);
+        } else {
+            response.status = 400;
+            response.set_content("undecodable request: " + decoded.error + "\n", "text/plain");
+            reply = "status 400";
+        }
+        log.Write(DescribeRequestJson(log.Next(), decoded, reply, request.get_header_value("Via")));
+    });
+    server.set_error_handler([&](const httplib::Request& request, httplib::Response& response) {
+        // Called for every answer of status 400 and above; the endpoint's
+        // own were logged already.
+        if (!std::regex_match(request.path, endpoint)) {
+            log.Write("{\"seq\":" + std::to_string(log.Next()) + ",\"method\":" +
+                      JsonQuote(request.method) + ",\"path\":" + JsonQuote(request.path) +
+                      ",\"reply\":" + JsonQuote("status " + std::to_string(response.status)) + "}");
+        }
+    });
+
+    int port = options.port;
+    if (port == 0) {
+        port = server.bind_to_any_port(options.host);
+    } else if (!server.bind_to_port(options.host, port)) {
+        port = -1;
+    }
+    if (port <= 0) {
+        std::fprintf(stderr, "update-service: cannot listen on %s:%d\n", options.host.c_str(),
+                     options.port);
+        return 1;
+    }
+    if (!options.portFile.empty()) {
+        // Written whole under another name first, so a reader never sees a
+        // partial number.
+        std::string temporary = options.portFile + ".tmp";
+        std::ofstream(temporary) << port << "\n";
+        std::rename(temporary.c_str(), options.portFile.c_str());
+    }
+    std::fprintf(stderr, "update-service: listening on %s:%d\n", options.host.c_str(), port);
+
+    std::atomic<bool> stopping{false};
+    std::thread stopper([&] {
+        int signal = 0;
+        sigwait(&signals, &signal);
+        stopping = true;
+        server.stop();
+    });
+    bool listened = server.listen_after_bind();
+    if (!stopping) {
+        // The server ended on its own: wake the stopper so it can be joined.
+        kill(getpid(), SIGTERM);
+    }
+    stopper.join();
+    return listened || stopping ? 0 : 1;
+}

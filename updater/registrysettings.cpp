@@ -1,0 +1,86 @@
+#include "updater/registrysettings.h"
+
+#include "common/base/trackedalloc.h"
+
+const RegistryKey kPluginKey = {HKEY_LOCAL_MACHINE, TEXT("SOFTWARE\\Ambrel\\SearchPlugin")};
+
+const RegistrySetting kDistributionChannelSetting = {kPluginKey, TEXT("distribution_channel")};
+const RegistrySetting kZelSetting = {kPluginKey, TEXT("zel")};
+const RegistrySetting kUpdateNotificationSetting = {kPluginKey, TEXT("update_notification")};
+const RegistrySetting kResponseMessageSetting = {kPluginKey, TEXT("response_message")};
+const RegistrySetting kResponseUrlSetting = {kPluginKey, TEXT("response_url")};
+const RegistrySetting kUpgradeBeforeSetting = {kPluginKey, TEXT("upgrade_before")};
+const RegistrySetting kLastUpdateCheckSetting = {kPluginKey, TEXT("last_update_check")};
+
+namespace {
+
+// Most values fit here; longer ones are read into a buffer sized by the
+// registry's own answer.
+constexpr DWORD kInlineBytes = 256;
+
+}  // namespace
+
+bool ReadSettingText(const RegistrySetting& setting, KString& destination) {
+    HKEY key = NULL;
+    if (RegOpenKeyExW(setting.key.root, setting.key.path, 0, 0, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+
+    WCHAR inlineBuffer[kInlineBytes / sizeof(WCHAR)];
+    WCHAR* buffer = inlineBuffer;
+    DWORD type = REG_SZ;
+    DWORD count = kInlineBytes;
+    LONG result =
+        RegQueryValueExW(key, setting.name, NULL, &type, reinterpret_cast<BYTE*>(buffer), &count);
+    if (result == ERROR_MORE_DATA) {
+        // count now holds the size the value needs. Ask once more with a
+        // buffer of that size; a value that grew in between fails the read.
+        if (count > kMaxSettingTextBytes) {
+            RegCloseKey(key);
+            return false;
+        }
+        buffer = static_cast<WCHAR*>(
+            AllocTracked(static_cast<int>(count), "RegistryValueBuffer", __FILE__, __LINE__));
+        if (buffer == NULL) {
+            RegCloseKey(key);
+            return false;
+        }
+        type = REG_SZ;
+        result = RegQueryValueExW(key, setting.name, NULL, &type, reinterpret_cast<BYTE*>(buffer),
+                                  &count);
+    }
+    RegCloseKey(key);
+
+    bool read = result == ERROR_SUCCESS;
+    if (read) {
+        destination = KString::FromWide(buffer, static_cast<int>(count / sizeof(WCHAR)));
+    }
+    if (buffer != inlineBuffer) {
+        FreeTracked(buffer);
+    }
+    return read;
+}
+
+bool WriteSettingText(const RegistrySetting& setting, const KString& value) {
+    DWORD n = static_cast<DWORD>(value.Length());
+    return WriteRegistryValue(setting.key.root, setting.key.path, setting.name, REG_SZ,
+                              value.WideChars(), (n + 1) * sizeof(WCHAR));
+}
+
+bool WriteRegistryValue(HKEY root, const WCHAR* path, const WCHAR* name, DWORD type,
+                        const void* data, DWORD size) {
+    HKEY key = NULL;
+    DWORD disposition = 0;
+    if (RegCreateKeyExW(root, path, 0, NULL, 0, 0, NULL, &key, &disposition) != ERROR_SUCCESS) {
+        return false;
+    }
+    LONG result = RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+bool WriteSettingDword(const RegistrySetting& setting, uint32_t value) {
+    DWORD data = value;
+    return WriteRegistryValue(setting.key.root, setting.key.path, setting.name, REG_DWORD, &data,
+                              sizeof(data));
+}

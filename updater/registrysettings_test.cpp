@@ -1,0 +1,150 @@
+#include "updater/registrysettings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+// Each test gets a registry file of its own.
+class RegistrySettingsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        path_ = ::testing::TempDir() + "registrysettings_" + info->name() + "_" +
+                std::to_string(getpid()) + ".sqlite3";
+        std::remove(path_.c_str());
+        setenv("WINM_REGISTRY", path_.c_str(), 1);
+        WinceRegistryCloseStore();
+    }
+    void TearDown() override {
+        WinceRegistryCloseStore();
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+            std::remove((path_ + suffix).c_str());
+        }
+    }
+
+    // The stored type and bytes of a value, or false when it is missing.
+    static bool Query(const WCHAR* name, DWORD& type, std::vector<BYTE>& data) {
+        HKEY key = NULL;
+        if (RegOpenKeyExW(kPluginKey.root, kPluginKey.path, 0, 0, &key) != ERROR_SUCCESS) {
+            return false;
+        }
+        DWORD size = 0;
+        LONG result = RegQueryValueExW(key, name, NULL, &type, NULL, &size);
+        if (result == ERROR_SUCCESS) {
+            data.resize(size);
+            result = RegQueryValueExW(key, name, NULL, &type, data.data(), &size);
+        }
+        RegCloseKey(key);
+        return result == ERROR_SUCCESS;
+    }
+
+    static void Store(const WCHAR* name, DWORD type, const void* data, DWORD size) {
+        ASSERT_TRUE(WriteRegistryValue(kPluginKey.root, kPluginKey.path, name, type, data, size));
+    }
+
+    static KString Repeat(char c, int n) { return KString(std::string(n, c).c_str()); }
+
+    std::string path_;
+};
+
+TEST_F(RegistrySettingsTest, MissingKeyOrValueLeavesTheDestination) {
+    KString destination("keep");
+    EXPECT_FALSE(ReadSettingText(kZelSetting, destination));
+    EXPECT_TRUE(destination.Equals(KString("keep")));
+
+    ASSERT_TRUE(WriteSettingText(kResponseUrlSetting, KString("x")));
+    EXPECT_FALSE(ReadSettingText(kZelSetting, destination));
+    EXPECT_TRUE(destination.Equals(KString("keep")));
+}
+
+TEST_F(RegistrySettingsTest, TextIsWrittenWithExactlyOneTerminator) {
+    // Writing also creates the missing key.
+    ASSERT_TRUE(WriteSettingText(kZelSetting, KString("abc")));
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    ASSERT_TRUE(Query(TEXT("zel"), type, data));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(data, (std::vector<BYTE>{'a', 0, 'b', 0, 'c', 0, 0, 0}));
+
+    ASSERT_TRUE(WriteSettingText(kZelSetting, KString()));
+    ASSERT_TRUE(Query(TEXT("zel"), type, data));
+    EXPECT_EQ(data, (std::vector<BYTE>{0, 0}));
+
+    KString read("keep");
+    ASSERT_TRUE(ReadSettingText(kZelSetting, read));
+    EXPECT_TRUE(read.IsEmpty());
+}
+
+TEST_F(RegistrySettingsTest, RoundTripsTextWithoutTheTerminator) {
+    KString text("code-\xC3\xA9\xE2\x82\xAC");
+    ASSERT_TRUE(WriteSettingText(kZelSetting, text));
+    KString read;
+    ASSERT_TRUE(ReadSettingText(kZelSetting, read));
+    EXPECT_TRUE(read.Equals(text));
+    EXPECT_EQ(read.Length(), text.Length());
+}
+
+TEST_F(RegistrySettingsTest, ReadsLongValuesUpToWhatARequestCanCarry) {
+    for (int length : {127, 128, 4000, 65535}) {
+        KString text = Repeat('z', length);
+        ASSERT_TRUE(WriteSettingText(kZelSetting, text));
+        KString read;
+        ASSERT_TRUE(ReadSettingText(kZelSetting, read)) << length;
+        EXPECT_EQ(read.Length(), length);
+        EXPECT_TRUE(read.Equals(text)) << length;
+    }
+    // One code unit more than a protocol string can hold: the read fails
+    // and the caller's default stands.
+    ASSERT_TRUE(WriteSettingText(kZelSetting, Repeat('z', 65536)));
+    KString read("default");
+    EXPECT_FALSE(ReadSettingText(kZelSetting, read));
+    EXPECT_TRUE(read.Equals(KString("default")));
+}
+
+TEST_F(RegistrySettingsTest, ReadsWhateverTypeIsStoredAsText) {
+    DWORD number = 0x00620061;  // the code units 'a', 'b'
+    Store(TEXT("zel"), REG_DWORD, &number, sizeof(number));
+    KString read;
+    ASSERT_TRUE(ReadSettingText(kZelSetting, read));
+    EXPECT_TRUE(read.Equals(KString("ab")));
+
+    // Stored without a terminator, and with several.
+    const WCHAR bare[] = {'x', 'y'};
+    Store(TEXT("zel"), REG_SZ, bare, sizeof(bare));
+    ASSERT_TRUE(ReadSettingText(kZelSetting, read));
+    EXPECT_TRUE(read.Equals(KString("xy")));
+    const WCHAR padded[] = {'x', 'y', 0, 0, 0};
+    Store(TEXT("zel"), REG_SZ, padded, sizeof(padded));
+    ASSERT_TRUE(ReadSettingText(kZelSetting, read));
+    EXPECT_TRUE(read.Equals(KString("xy")));
+    EXPECT_EQ(read.Length(), 2);
+}
+
+TEST_F(RegistrySettingsTest, DwordsAreFourLittleEndianBytes) {
+    ASSERT_TRUE(WriteSettingDword(kUpgradeBeforeSetting, 0x89ABCDEFu));
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    ASSERT_TRUE(Query(TEXT("upgrade_before"), type, data));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(data, (std::vector<BYTE>{0xEF, 0xCD, 0xAB, 0x89}));
+}
+
+TEST_F(RegistrySettingsTest, AllSettingsShareThePluginKey) {
+    for (const RegistrySetting* s :
+         {&kDistributionChannelSetting, &kZelSetting, &kUpdateNotificationSetting,
+          &kResponseMessageSetting, &kResponseUrlSetting, &kUpgradeBeforeSetting,
+          &kLastUpdateCheckSetting}) {
+        EXPECT_EQ(&s->key, &kPluginKey);
+    }
+    EXPECT_EQ(kPluginKey.root, HKEY_LOCAL_MACHINE);
+    EXPECT_TRUE(
+        KString::FromWide(kPluginKey.path).Equals(KString("SOFTWARE\\Ambrel\\SearchPlugin")));
+}
+
+}  // namespace
