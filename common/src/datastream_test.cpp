@@ -84,7 +84,7 @@ TEST(NeskRequestBuilder, FixedLengthBlocksCountTheirContent) {
     b.EndBlock();
     b.EndBlock();
     EXPECT_TRUE(b.IsComplete());
-    EXPECT_THAT(ToBytes(out), ElementsAre(0, 0, 0, 9, 0, 1, 0, 3, 'a', 'b', 'c'));
+    EXPECT_THAT(ToBytes(out), ElementsAre(0, 0, 0, 7, 0, 1, 0, 3, 'a', 'b', 'c'));
 }
 
 TEST(NeskRequestBuilder, StringFieldsAndVarintLengthsAcrossOneByte) {

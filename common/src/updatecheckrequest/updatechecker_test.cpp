@@ -1,0 +1,291 @@
+#include "common/src/updatecheckrequest/updatechecker.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/base/trackedalloc.h"
+#include "common/src/protocoltestsupport.h"
+
+using namespace protocoltest;
+using ::testing::_;
+using ::testing::StrictMock;
+
+namespace {
+
+class MockPlatform : public PlatformInterface {
+  public:
+    MOCK_METHOD(void, UpdateCheckFailed, (), (override));
+    MOCK_METHOD(void, UpdateCheckCompleted,
+                (int32_t, const KString&, const KString&, const PackedDateTime&), (override));
+    MOCK_METHOD(void, ZelUpdateCompleted, (const KString&), (override));
+    MOCK_METHOD(void, ZelUpdateFailed, (), (override));
+};
+
+// The answer fields as ReadAnswer leaves them, starting from recognisable
+// values so that "unchanged" can be told from "emptied".
+struct Answer {
+    int32_t notification = -7;
+    KString message = "old-message";
+    KString address = "old-address";
+    PackedDateTime deadline = PackedDateTime::Make(2001, 2, 3, 4, 5, 6);
+};
+
+Answer Read(const Bytes& message) {
+    FixedIdentity identity;
+    ScriptedHttpFactory factory;
+    Answer a;
+    auto* request = WINM_NEW(UpdateCheckRequest)(&identity, &factory);
+    request->SetAnswerFields(&a.notification, &a.message, &a.address, &a.deadline);
+    GrowableArray view = GrowableArray::View(message.data(), static_cast<int>(message.size()), 1);
+    NeskResponseParser parser(&view);
+    request->ReadAnswer(parser);
+    request->Cancel();
+    return a;
+}
+
+Bytes Field(uint8_t tag, const std::string& text) {
+    Bytes b{tag};
+    GrowableArray len(1);
+    EncodeVarint(static_cast<uint32_t>(text.size()), len);
+    Append(b, ToBytes(len));
+    b.insert(b.end(), text.begin(), text.end());
+    return b;
+}
+
+bool SameDate(const PackedDateTime& a, const PackedDateTime& b) {
+    return a.dateWord == b.dateWord && a.timeWord == b.timeWord;
+}
+
+TEST(UpdateCheckAnswer, NotificationAlone) {
+    Answer a = Read({0x08, 0x01});
+    EXPECT_EQ(a.notification, 1);
+    EXPECT_EQ(Utf8(a.message), "old-message");
+    EXPECT_EQ(Utf8(a.address), "old-address");
+    EXPECT_TRUE(SameDate(a.deadline, Answer().deadline));
+}
+
+TEST(UpdateCheckAnswer, EmptyStringFieldIsStored) {
+    Answer a = Read({0x08, 0x00, 0x12, 0x02, 0x68, 0x69, 0x1A, 0x00});
+    EXPECT_EQ(a.notification, 0);
+    EXPECT_EQ(Utf8(a.message), "hi");
+    EXPECT_EQ(Utf8(a.address), "");
+}
+
+TEST(UpdateCheckAnswer, FieldsInEveryOrder) {
+    std::vector<Bytes> fields = {
+        Field(0x12, "msg"),
+        Field(0x1A, "http://u/"),
+        Field(0x22, "1262304000000"),
+        {0x28, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}};
+    std::vector<int> order = {0, 1, 2, 3};
+    int permutations = 0;
+    do {
+        Bytes m = {0x08, 0xAC, 0x02};  // 300
+        for (int i : order)
+            Append(m, fields[i]);
+        Answer a = Read(m);
+        EXPECT_EQ(a.notification, 300);
+        EXPECT_EQ(Utf8(a.message), "msg");
+        EXPECT_EQ(Utf8(a.address), "http://u/");
+        EXPECT_EQ(a.deadline.dateWord, 0x5000u);
+        EXPECT_EQ(a.deadline.timeWord, 0u);
+        ++permutations;
+    } while (std::next_permutation(order.begin(), order.end()));
+    EXPECT_EQ(permutations, 24);
+}
+
+TEST(UpdateCheckAnswer, RepeatsOverwriteAndUnknownTagsEnd) {
+    Answer a = Read([] {
+        Bytes m = {0x08, 0x02};
+        Append(m, Field(0x12, "first"));
+        Append(m, Field(0x12, "second"));
+        Append(m, Field(0x30, "x"));  // unknown: the rest is ignored
+        Append(m, Field(0x1A, "late"));
+        return m;
+    }());
+    EXPECT_EQ(Utf8(a.message), "second");
+    EXPECT_EQ(Utf8(a.address), "old-address");
+}
+
+TEST(UpdateCheckAnswer, AnyFirstTagIsTheNotification) {
+    EXPECT_EQ(Read({0x99, 0x05}).notification, 5);
+    EXPECT_EQ(Read({0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}).notification, -1);
+}
+
+TEST(UpdateCheckAnswer, EveryTruncationPoint) {
+    struct Piece {
+        Bytes bytes;
+        int kind;  // 0 message, 1 address, 2 deadline, 3 skipped varint
+    };
+    const std::vector<Piece> pieces = {{Field(0x12, "hello"), 0},
+                                       {{0x28, 0x80, 0x80, 0x01}, 3},
+                                       {Field(0x22, "1262304000000"), 2},
+                                       {Field(0x1A, "/x"), 1}};
+    Bytes full = {0x08, 0x03};
+    for (const Piece& p : pieces)
+        Append(full, p.bytes);
+
+    for (size_t cut = 0; cut <= full.size(); ++cut) {
+        const Answer a = Read(Bytes(full.begin(), full.begin() + static_cast<long>(cut)));
+        Answer want;
+        want.notification = cut >= 2 ? 3 : 0;
+        size_t at = 2;
+        for (const Piece& p : pieces) {
+            const size_t end = at + p.bytes.size();
+            if (cut >= end) {
+                // Whole field: its value.
+                if (p.kind == 0)
+                    want.message = "hello";
+                if (p.kind == 1)
+                    want.address = "/x";
+                if (p.kind == 2)
+                    want.deadline = PackedDateTime::Make(2010, 1, 1, 0, 0, 0);
+            } else if (cut > at + 1 && p.kind != 3) {
+                // Tag and a cut value: strings are emptied, an empty deadline
+                // text is not parsed.
+                if (p.kind == 0)
+                    want.message = "";
+                if (p.kind == 1)
+                    want.address = "";
+            }
+            at = end;
+        }
+        EXPECT_EQ(a.notification, want.notification) << cut;
+        EXPECT_EQ(Utf8(a.message), Utf8(want.message)) << cut;
+        EXPECT_EQ(Utf8(a.address), Utf8(want.address)) << cut;
+        EXPECT_TRUE(SameDate(a.deadline, want.deadline)) << cut;
+    }
+}
+
+TEST(Deadline, MillisecondsToCalendarSeconds) {
+    struct Case {
+        const char* text;
+        bool valid;
+        PackedDateTime date;
+    };
+    const Case cases[] = {
+        {"1262304000000", true, PackedDateTime::Make(2010, 1, 1, 0, 0, 0)},
+        {"1262304000999.5", true, PackedDateTime::Make(2010, 1, 1, 0, 0, 0)},
+        {"-", true, PackedDateTime::Make(1970, 1, 1, 0, 0, 0)},
+        {".25", true, PackedDateTime::Make(1970, 1, 1, 0, 0, 0)},
+        {"-0", true, PackedDateTime::Make(1970, 1, 1, 0, 0, 0)},
+        {"951827445000", true, PackedDateTime::Make(2000, 2, 29, 12, 30, 45)},
+        {"1.x", true, PackedDateTime::Make(1970, 1, 1, 0, 0, 0)},  // fraction ignored
+        // Past 2038: the count is unsigned, not wrapped to a negative one.
+        {"2147483648000", true, PackedDateTime::Make(2038, 1, 19, 3, 14, 8)},
+        {"4294967295999", true, PackedDateTime::Make(2106, 2, 7, 6, 28, 15)},
+        {"4294967296000", false, {}},
+        {"99999999999999999999999999999", false, {}},  // would wrap a 64-bit count
+        {"-1000", false, {}},
+        {"-1", false, {}},
+        {"12a", false, {}},
+        {"+5", false, {}},
+        {" 5", false, {}},
+    };
+    for (const Case& c : cases) {
+        PackedDateTime d = PackedDateTime::Make(2001, 2, 3, 4, 5, 6);
+        const PackedDateTime before = d;
+        EXPECT_EQ(ParseDeadline(c.text, d), c.valid) << c.text;
+        EXPECT_TRUE(SameDate(d, c.valid ? c.date : before)) << c.text;
+    }
+}
+
+TEST(Deadline, InvalidTextInAnAnswerKeepsThePreviousDeadline) {
+    Bytes m = {0x08, 0x01};
+    Append(m, Field(0x22, "1262304000000"));
+    Append(m, Field(0x22, "-5000"));
+    Append(m, Field(0x22, ""));
+    Append(m, Field(0x22, "12a"));
+    EXPECT_EQ(Read(m).deadline.dateWord, 0x5000u);
+}
+
+class UpdateCheckerTest : public ::testing::Test {
+  protected:
+    FixedIdentity identity;
+    ScriptedHttpFactory factory;
+    StrictMock<MockPlatform> listener;
+};
+
+TEST_F(UpdateCheckerTest, CompletionWithoutAnswerPassesTheStartValues) {
+    UpdateChecker checker(&listener, &factory, &identity);
+    EXPECT_CALL(listener, UpdateCheckCompleted(0, _, _, _))
+        .WillOnce([](int32_t, const KString& m, const KString& u, const PackedDateTime& d) {
+            EXPECT_TRUE(m.IsEmpty());
+            EXPECT_TRUE(u.IsEmpty());
+            EXPECT_EQ(d.dateWord, 0u);
+            EXPECT_EQ(d.timeWord, 0u);
+        });
+    factory.Last()->Complete(Response({}));
+}
+
+TEST_F(UpdateCheckerTest, TransportFailureReportsFailedOnly) {
+    UpdateChecker checker(&listener, &factory, &identity);
+    EXPECT_CALL(listener, UpdateCheckFailed());
+    factory.Last()->Fail(0, "wininetHttpError [404 0]");
+    EXPECT_FALSE(checker.IsRunning());
+}
+
+TEST_F(UpdateCheckerTest, DeletingTheCheckerCancelsSilently) {
+    auto* checker = WINM_NEW(UpdateChecker)(&listener, &factory, &identity);
+    ASSERT_NE(checker, nullptr);
+    EXPECT_TRUE(checker->IsRunning());
+    delete checker;
+    EXPECT_EQ(factory.cancelled, 1);
+    EXPECT_TRUE(factory.live.empty());
+}
+
+TEST_F(UpdateCheckerTest, ReportsForOtherRequestsAreIgnored) {
+    UpdateChecker checker(&listener, &factory, &identity);
+    GrowableArray body(1);
+    TransportError error;
+    auto* stray = factory.CreateRequest("http://x/", nullptr, &body, &error);
+    checker.OnComplete(stray);
+    checker.OnFailed(stray);
+    checker.OnComplete(nullptr);
+    EXPECT_TRUE(checker.IsRunning());
+    stray->Cancel();
+    EXPECT_CALL(listener, UpdateCheckFailed());
+    factory.Last()->Fail(2, "x");
+}
+
+TEST_F(UpdateCheckerTest, ObjectsCarryTheirClassNames) {
+    auto* checker = WINM_NEW(UpdateChecker)(&listener, &factory, &identity);
+    std::vector<std::string> names;
+    ForEachLiveBlock(
+        [](const TrackedBlockHeader* h, void* ctx) {
+            static_cast<std::vector<std::string>*>(ctx)->push_back(h->className);
+        },
+        &names);
+    EXPECT_NE(std::find(names.begin(), names.end(), "UpdateChecker"), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), "UpdateCheckRequest"), names.end());
+    const int live = LiveBlockCount();
+    delete checker;
+    EXPECT_LT(LiveBlockCount(), live - 1);
+}
+
+TEST_F(UpdateCheckerTest, ListenerMayDeleteTheCheckerFromItsCallback) {
+    auto* checker = WINM_NEW(UpdateChecker)(&listener, &factory, &identity);
+    EXPECT_CALL(listener, UpdateCheckCompleted(0, _, _, _))
+        .WillOnce([&](int32_t, const KString&, const KString&, const PackedDateTime&) {
+            delete checker;
+        });
+    factory.Last()->Complete(Response({}));
+    EXPECT_TRUE(factory.live.empty());
+}
+
+TEST_F(UpdateCheckerTest, RequestThatCannotBeAllocatedFails) {
+    EXPECT_CALL(listener, UpdateCheckFailed());
+    const KString keepSharedEmptyAlive;  // the checker's own strings need no memory
+    SetAllocatorFailureForTesting(true);
+    UpdateChecker checker(&listener, &factory, &identity);
+    SetAllocatorFailureForTesting(false);
+    EXPECT_FALSE(checker.IsRunning());
+    EXPECT_EQ(factory.created, 0);
+}
+
+}  // namespace
