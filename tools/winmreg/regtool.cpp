@@ -227,7 +227,8 @@ LONG PrintTree(const KeyPath& k, bool recurse, std::ostream& out) {
     out << "\n" << k.Display() << "\n";
     for (const auto& v : values)
         out << ValueLine(v) << "\n";
-    if (!values.empty())
+    // In a recursive listing every key opens with its own blank line.
+    if (!values.empty() && !recurse)
         out << "\n";
     for (const auto& s : subkeys) {
         if (recurse) {
