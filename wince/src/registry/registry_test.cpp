@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "wince.h"
@@ -428,6 +429,37 @@ TEST_F(RegistryTest, DamagedOrUnusableStoresFailWithoutBeingReplaced) {
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"A", 0, 0, &k), ERROR_BADDB);
     fs::remove(store_);
     RegCloseKey(Create(HKEY_LOCAL_MACHINE, u"A"));
+}
+
+TEST_F(RegistryTest, ThreadsShareTheStoreSafely) {
+    constexpr int kEach = 200;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t) {
+        threads.emplace_back([t] {
+            HKEY k = nullptr;
+            ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Threads", 0, nullptr, 0, 0, nullptr, &k,
+                                      nullptr),
+                      ERROR_SUCCESS);
+            for (int i = 0; i < kEach; ++i) {
+                DWORD v = static_cast<DWORD>(i);
+                std::u16string name = W("t" + std::to_string(t) + "-" + std::to_string(i));
+                ASSERT_EQ(
+                    RegSetValueExW(k, name.c_str(), 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4),
+                    ERROR_SUCCESS);
+            }
+            RegCloseKey(k);
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    HKEY k = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Threads", 0, 0, &k), ERROR_SUCCESS);
+    DWORD values = 0;
+    ASSERT_EQ(RegQueryInfoKeyW(k, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                               nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(values, 3u * kEach);
+    RegCloseKey(k);
 }
 
 // Runs only as the child of the concurrency test below: writes COUNT values
