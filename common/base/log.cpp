@@ -6,6 +6,9 @@ std::atomic<int32_t> LogLevel{0};
 
 namespace {
 std::atomic<void (*)(const KString&)> g_sink{nullptr};
+// Composing a line allocates; an allocation failure inside it warns again.
+// One line at a time per thread keeps that from recursing.
+thread_local bool t_composing = false;
 }  // namespace
 
 void SetLogSink(void (*sink)(const KString& line)) {
@@ -13,11 +16,15 @@ void SetLogSink(void (*sink)(const KString& line)) {
 }
 
 void ComposeLogLine(const char* prefix, const char* format, va_list args) {
+    if (t_composing)
+        return;
+    t_composing = true;
     KString line;
     line.AppendUtf8(prefix);
     line.AppendFormatV(format, args);
     if (auto sink = g_sink.load())
         sink(line);
+    t_composing = false;
 }
 
 void LogWarning(const char* format, ...) {
