@@ -63,7 +63,8 @@ inline bool SendAll(int fd, const std::string& data) {
     std::size_t sent = 0;
     while (sent < data.size()) {
         ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
+        if (n <= 0)
+            return false;
         sent += static_cast<std::size_t>(n);
     }
     return true;
@@ -80,7 +81,7 @@ inline void ResetConnection(int fd) {
 // script gets the socket and the request as read (headers and, when a
 // Content-Length is given, the body); it owns the socket and must close it.
 class RawServer {
-public:
+  public:
     using Script = std::function<void(int fd, const std::string& request, RawServer& server)>;
 
     explicit RawServer(Script script, bool readRequest = true)
@@ -99,12 +100,14 @@ public:
     void Stop() {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (stopping_) return;
+            if (stopping_)
+                return;
             stopping_ = true;
         }
         changed_.notify_all();
         ::shutdown(listener_, SHUT_RDWR);
-        if (thread_.joinable()) thread_.join();
+        if (thread_.joinable())
+            thread_.join();
         ::close(listener_);
     }
 
@@ -137,25 +140,31 @@ public:
                 if (headerEnd != std::string::npos) {
                     headerEnd += 4;
                     std::string head = data.substr(0, headerEnd);
-                    for (auto& c : head) c = static_cast<char>(std::tolower(c));
+                    for (auto& c : head)
+                        c = static_cast<char>(std::tolower(c));
                     auto at = head.find("\r\ncontent-length:");
-                    if (at != std::string::npos) want = std::strtoul(head.c_str() + at + 17, nullptr, 10);
+                    if (at != std::string::npos)
+                        want = std::strtoul(head.c_str() + at + 17, nullptr, 10);
                 }
             }
-            if (headerEnd != std::string::npos && data.size() >= headerEnd + want) return data;
+            if (headerEnd != std::string::npos && data.size() >= headerEnd + want)
+                return data;
             pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 20000) <= 0) return data;
+            if (::poll(&p, 1, 20000) <= 0)
+                return data;
             ssize_t n = ::recv(fd, buf, sizeof(buf), 0);
-            if (n <= 0) return data;
+            if (n <= 0)
+                return data;
             data.append(buf, static_cast<std::size_t>(n));
         }
     }
 
-private:
+  private:
     void Run() {
         for (;;) {
             int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) return;
+            if (fd < 0)
+                return;
             std::string request = readRequest_ ? ReadRequest(fd) : std::string();
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -165,7 +174,8 @@ private:
             changed_.notify_all();
             script_(fd, request, *this);
             std::lock_guard<std::mutex> lock(mutex_);
-            if (stopping_) return;
+            if (stopping_)
+                return;
         }
     }
 
@@ -188,14 +198,15 @@ inline RawServer::Script Reply(std::string response) {
         ::shutdown(fd, SHUT_WR);
         char c;
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 2000) > 0) (void)::recv(fd, &c, 1, 0);
+        if (::poll(&p, 1, 2000) > 0)
+            (void)::recv(fd, &c, 1, 0);
         ::close(fd);
     };
 }
 
 // tinyproxy on a loopback port, logging to a file of its own.
 class Tinyproxy {
-public:
+  public:
     Tinyproxy() {
         char dirTemplate[] = "/tmp/winm-proxy-XXXXXX";
         dir_ = ::mkdtemp(dirTemplate);
@@ -214,9 +225,11 @@ public:
         ::chmod(dir_.c_str(), 0777);
         std::vector<std::string> args = {"/usr/bin/tinyproxy", "-d", "-c", conf};
         std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
+        for (auto& a : args)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
-        if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
         // Ready once it accepts connections.
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
@@ -256,7 +269,7 @@ public:
         return ss.str();
     }
 
-private:
+  private:
     std::string dir_;
     int port_ = 0;
     pid_t pid_ = -1;
