@@ -93,8 +93,12 @@ LCID LocaleToLcid(const std::string& locale) {
             return kEnglishUs;
     }
     LCID lcid = 0;
-    if (locale.find_first_of("_-") != std::string::npos)
+    if (locale.find_first_of("_-") != std::string::npos) {
         lcid = uloc_getLCID(locale.c_str());
+        // A neutral LCID (sublanguage 0) names a language, not a locale.
+        if (SUBLANGID(LANGIDFROMLCID(lcid)) == 0)
+            lcid = 0;
+    }
     if (lcid == 0) {
         // A language alone, or with a country it is not known with: the
         // language's most likely country ("de" -> de_DE), never a neutral

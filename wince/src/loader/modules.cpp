@@ -27,11 +27,11 @@ const BuiltinExport kMlang[] = {
 };
 
 const BuiltinExport kWininet[] = {
-    WINCE_EXPORT(InternetCrackUrlW),  WINCE_EXPORT(InternetSetStatusCallbackW),
-    WINCE_EXPORT(InternetReadFile),   WINCE_EXPORT(HttpQueryInfoW),
+    WINCE_EXPORT(InternetCrackUrlW),   WINCE_EXPORT(InternetSetStatusCallbackW),
+    WINCE_EXPORT(InternetReadFile),    WINCE_EXPORT(HttpQueryInfoW),
     WINCE_EXPORT(InternetCloseHandle), WINCE_EXPORT(InternetOpenW),
-    WINCE_EXPORT(InternetConnectW),   WINCE_EXPORT(HttpOpenRequestW),
-    WINCE_EXPORT(HttpSendRequestW),   WINCE_EXPORT(InternetOpenUrlW),
+    WINCE_EXPORT(InternetConnectW),    WINCE_EXPORT(HttpOpenRequestW),
+    WINCE_EXPORT(HttpSendRequestW),    WINCE_EXPORT(InternetOpenUrlW),
     WINCE_EXPORT(InternetSetOptionW),
 };
 
