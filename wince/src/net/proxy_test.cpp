@@ -1,0 +1,141 @@
+// Exchanges through a real HTTP proxy (tinyproxy) started by the test, with
+// the proxy string in the forms the platform accepts and as the Connection
+// Manager reports it from the environment.
+#include <gtest/gtest.h>
+
+#include <future>
+#include <string>
+
+#include "netutil.h"
+#include "testservers.h"
+#include "wince/connmgr.h"
+#include "wince/wininet.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using nettest::RawServer;
+
+RawServer::Script Answer() {
+    return [](int fd, const std::string& request, RawServer&) {
+        auto body = request.substr(request.find("\r\n\r\n") + 4);
+        nettest::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                                 "\r\nConnection: close\r\n\r\n" + body);
+        ::close(fd);
+    };
+}
+
+bool ViaProxy(const std::string& request) {
+    return request.find("winmtestproxy") != std::string::npos;  // the proxy's Via header
+}
+
+class Proxy : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(proxy_.ready()) << "tinyproxy did not start"; }
+    std::u16string Server() {
+        return wince::net::FromUtf8("127.0.0.1:" + std::to_string(proxy_.port()));
+    }
+    nettest::Tinyproxy proxy_;
+};
+
+TEST_F(Proxy, PostAndGetPassThroughTheProxy) {
+    RawServer server(Answer());
+    const std::u16string forms[] = {Server(), u"http=" + Server()};
+    for (const auto& form : forms) {
+        HINTERNET root = InternetOpenW(u"WINM-TEST-USER-AGENT", INTERNET_OPEN_TYPE_PROXY,
+                                       form.c_str(), nullptr, 0);
+        ASSERT_NE(root, nullptr);
+        HINTERNET connect =
+            InternetConnectW(root, u"127.0.0.1", static_cast<INTERNET_PORT>(server.port()), nullptr,
+                             nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+        HINTERNET request = HttpOpenRequestW(connect, u"POST", u"/m/appreq", nullptr, nullptr,
+                                             nullptr, INTERNET_FLAG_NO_CACHE_WRITE, 0);
+        std::string body = "posted through";
+        ASSERT_TRUE(
+            HttpSendRequestW(request, nullptr, 0, body.data(), static_cast<DWORD>(body.size())))
+            << GetLastError();
+        char buffer[100];
+        DWORD n = 0;
+        ASSERT_TRUE(InternetReadFile(request, buffer, sizeof(buffer), &n));
+        EXPECT_EQ(std::string(buffer, n), body);
+        InternetCloseHandle(root);
+    }
+    HINTERNET root = InternetOpenW(u"a", INTERNET_OPEN_TYPE_PROXY, Server().c_str(), nullptr, 0);
+    std::u16string url = wince::net::FromUtf8(server.url("/get"));
+    HINTERNET get = InternetOpenUrlW(root, url.c_str(), nullptr, 0, 0, 0);
+    ASSERT_NE(get, nullptr) << GetLastError();
+    InternetCloseHandle(root);
+
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    for (const auto& r : requests)
+        EXPECT_TRUE(ViaProxy(r)) << r;
+    EXPECT_EQ(requests[2].rfind("GET /get HTTP/1.", 0), 0u) << requests[2];
+    EXPECT_NE(proxy_.log().find("/m/appreq"), std::string::npos);
+}
+
+TEST_F(Proxy, ConnectionManagerProxyFromTheEnvironmentIsUsable) {
+    RawServer server(Answer());
+    ::setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(proxy_.port()) + "/").c_str(), 1);
+    CONNMGR_CONNECTIONINFO info{};
+    info.cbSize = sizeof(info);
+    info.dwParams = CONNMGR_PARAM_GUIDDESTNET;
+    info.guidDestNet = IID_DestNetInternet;
+    HANDLE connection = nullptr;
+    DWORD status = 0;
+    ASSERT_EQ(ConnMgrEstablishConnectionSync(&info, &connection, 60000, &status), S_OK);
+    PROXY_CONFIG config{};
+    ASSERT_EQ(ConnMgrProviderMessage(connection, &IID_ConnPrv_IProxyExtension, nullptr, 0, 0,
+                                     reinterpret_cast<BYTE*>(&config), sizeof(config)),
+              S_OK);
+    ::unsetenv("http_proxy");
+    ConnMgrReleaseConnection(connection, 0);
+
+    HINTERNET root =
+        InternetOpenW(u"a", INTERNET_OPEN_TYPE_PROXY, config.szProxyServer, nullptr, 0);
+    HINTERNET connect =
+        InternetConnectW(root, u"127.0.0.1", static_cast<INTERNET_PORT>(server.port()), nullptr,
+                         nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    HINTERNET request = HttpOpenRequestW(connect, u"POST", u"/", nullptr, nullptr, nullptr, 0, 0);
+    ASSERT_TRUE(HttpSendRequestW(request, nullptr, 0, const_cast<char*>("p"), 1)) << GetLastError();
+    EXPECT_TRUE(ViaProxy(server.requests().at(0)));
+    InternetCloseHandle(root);
+}
+
+TEST_F(Proxy, CloseUnblocksAnExchangeWaitingOnTheProxy) {
+    RawServer server([](int fd, const std::string&, RawServer& s) {
+        s.StallUntilStopped();
+        ::close(fd);
+    });
+    HINTERNET root = InternetOpenW(u"a", INTERNET_OPEN_TYPE_PROXY, Server().c_str(), nullptr, 0);
+    HINTERNET connect =
+        InternetConnectW(root, u"127.0.0.1", static_cast<INTERNET_PORT>(server.port()), nullptr,
+                         nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    HINTERNET request = HttpOpenRequestW(connect, u"POST", u"/", nullptr, nullptr, nullptr, 0, 0);
+    auto call = std::async(std::launch::async, [&] {
+        BOOL ok = HttpSendRequestW(request, nullptr, 0, const_cast<char*>("p"), 1);
+        return std::pair<BOOL, DWORD>(ok, GetLastError());
+    });
+    ASSERT_TRUE(server.WaitForConnections(1));
+    InternetCloseHandle(root);
+    ASSERT_EQ(call.wait_for(10s), std::future_status::ready);
+    auto [ok, error] = call.get();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_INTERNET_OPERATION_CANCELLED));
+}
+
+TEST(ProxyRefused, AProxyThatIsNotThereCannotConnect) {
+    std::u16string proxy =
+        wince::net::FromUtf8("127.0.0.1:" + std::to_string(nettest::UnusedPort()));
+    HINTERNET root = InternetOpenW(u"a", INTERNET_OPEN_TYPE_PROXY, proxy.c_str(), nullptr, 0);
+    HINTERNET connect =
+        InternetConnectW(root, u"127.0.0.1", 9, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    HINTERNET request = HttpOpenRequestW(connect, u"POST", u"/", nullptr, nullptr, nullptr, 0, 0);
+    EXPECT_FALSE(HttpSendRequestW(request, nullptr, 0, const_cast<char*>("p"), 1));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_CANNOT_CONNECT));
+    InternetCloseHandle(root);
+    EXPECT_EQ(InternetOpenW(u"a", INTERNET_OPEN_TYPE_PROXY, u"", nullptr, 0), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+}  // namespace
