@@ -360,7 +360,7 @@ TEST_F(WinmregTool, ExportImportRoundTrip) {
 
 // Two writer processes loop over the same key; every write must survive.
 TEST_F(WinmregTool, ConcurrentWritersLoseNothing) {
-    constexpr int kEach = 60;
+    constexpr int kEach = 40;
     std::vector<pid_t> pids;
     for (const char* who : {"a", "b"}) {
         std::string script = "set -e; i=0; while [ $i -lt " + std::to_string(kEach) +
