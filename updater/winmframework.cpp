@@ -1,6 +1,7 @@
 #include "updater/winmframework.h"
 
 #include "common/base/calendar.h"
+#include "common/base/log.h"
 #include "common/base/winm/internal/winmappeventhandler.h"
 #include "common/net/winm/internal/winmhttpfactory.h"
 #include "common/src/updatecheckrequest/updatechecker.h"
@@ -136,12 +137,14 @@ void WinmFramework::StartUpdateCheck() {
 }
 
 void WinmFramework::UpdateCheckFailed() {
+    LogWarning("update check failed");
     finished = true;
     WriteSettingDword(kLastUpdateCheckSetting, 0);
 }
 
 void WinmFramework::UpdateCheckCompleted(int32_t notification, const KString& message,
                                          const KString& url, const PackedDateTime& upgradeBefore) {
+    LogDebug("update check answered: notification %d", notification);
     WriteSettingDword(kUpdateNotificationSetting, static_cast<uint32_t>(notification));
     WriteSettingText(kResponseMessageSetting, message);
     WriteSettingText(kResponseUrlSetting, url);
@@ -150,11 +153,13 @@ void WinmFramework::UpdateCheckCompleted(int32_t notification, const KString& me
 }
 
 void WinmFramework::ZelUpdateCompleted(const KString& zel) {
+    LogDebug("distribution ping answered: \"%S\"", &zel);
     WriteSettingText(kZelSetting, zel);
     StartUpdateCheck();
 }
 
 void WinmFramework::ZelUpdateFailed() {
+    LogWarning("distribution ping failed; the stored code stays");
     StartUpdateCheck();
 }
 

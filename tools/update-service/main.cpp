@@ -236,9 +236,6 @@ int main(int argc, char** argv) {
     httplib::Server server;
     server.Post(kEndpointPattern, [&](const httplib::Request& request,
                                       httplib::Response& response) {
-        if (options.delayMilliseconds > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(options.delayMilliseconds));
-        }
         Bytes body(request.body.begin(), request.body.end());
         DecodedRequest decoded = DecodeRequest(body);
         std::string reply;
@@ -249,7 +246,11 @@ int main(int argc, char** argv) {
             response.set_content("undecodable request: " + decoded.error + "\n", "text/plain");
             reply = "status 400";
         }
+        // Logged on arrival, so a delayed answer is already visible.
         log.Write(DescribeRequestJson(log.Next(), decoded, reply, request.get_header_value("Via")));
+        if (options.delayMilliseconds > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(options.delayMilliseconds));
+        }
     });
     server.set_error_handler([&](const httplib::Request& request, httplib::Response& response) {
         // Called for every answer of status 400 and above; the endpoint's

@@ -1,0 +1,288 @@
+// The updater as a user runs it: real processes against the reference update
+// service, each test with a registry file of its own.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "tests/e2eharness.h"
+
+namespace e2e {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+const char kDevice[] = "winm-SmartPhone-TestOEM";
+
+struct Client {
+    std::string device = kDevice;
+    std::string channel = "Web";
+    std::string language = "en_US";
+};
+
+void ExpectPing(const std::string& line, const std::string& zel, const Client& client = {}) {
+    SCOPED_TRACE(line);
+    EXPECT_NE(line.find("\"type\":\"k:zel\""), std::string::npos);
+    EXPECT_NE(
+        line.find("\"client\":{\"application\":\"zpm\",\"version\":\"1.0.57\",\"device_id\":\"" +
+                  client.device + "\",\"distribution_channel\":\"" + client.channel +
+                  "\",\"language\":\"" + client.language + "\"}"),
+        std::string::npos);
+    EXPECT_NE(line.find("\"platform_code\":2003398253"), std::string::npos);
+    EXPECT_NE(line.find("\"message\":{\"zel\":\"" + zel + "\"}"), std::string::npos);
+    EXPECT_EQ(line.find("decode_error"), std::string::npos);
+}
+
+void ExpectCheck(const std::string& line, const Client& client = {}) {
+    SCOPED_TRACE(line);
+    EXPECT_NE(line.find("\"type\":\"k:upg/gn\""), std::string::npos);
+    EXPECT_NE(
+        line.find("\"client\":{\"application\":\"zpm\",\"version\":\"1.0.57\",\"device_id\":\"" +
+                  client.device + "\",\"distribution_channel\":\"" + client.channel +
+                  "\",\"language\":\"" + client.language + "\"}"),
+        std::string::npos);
+    EXPECT_NE(line.find("\"message\":{\"client\":{\"application\":\"zpm\",\"package_format\":"
+                        "\"cab\",\"device_id\":\"" +
+                        client.device + "\",\"distribution_channel\":\"" + client.channel +
+                        "\",\"language\":\"" + client.language +
+                        "\",\"version\":\"1.0.57\",\"trailing\":\"\"},\"language\":\"" +
+                        client.language + "\"}"),
+              std::string::npos);
+    EXPECT_EQ(line.find("decode_error"), std::string::npos);
+}
+
+uint32_t Dword(const RegistryValue& value) {
+    EXPECT_EQ(value.type, "REG_DWORD");
+    return static_cast<uint32_t>(std::strtoul(value.data.c_str(), nullptr, 16));
+}
+
+Environment To(const Service& service) {
+    return {{"WINM_CONNECT_TO", ConnectTo(service.port())}};
+}
+
+void ExpectCleanRun(const RunResult& run) {
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    // WINM_LOG_LEVEL=3 makes the updater report its tracked allocations.
+    EXPECT_NE(run.errors.find("tracked blocks live at exit: 0"), std::string::npos) << run.errors;
+}
+
+const std::vector<std::string> kAnswers = {
+    "--zel",      "zel-first",        "--notification", "7",
+    "--message",  "Version 2 is out", "--url",          "http://example.test/zpm.cab",
+    "--deadline", "1893456000999.5"};
+
+TEST(EndToEnd, NormalRunStoresBothAnswersAndSendsTheCodeBackNextTime) {
+    Sandbox sandbox;
+    {
+        Service service(sandbox, kAnswers);
+        ExpectCleanRun(RunUpdater(sandbox, To(service)));
+
+        std::vector<std::string> requests = service.Requests();
+        ASSERT_EQ(requests.size(), 2u);
+        ExpectPing(requests[0], "");
+        ExpectCheck(requests[1]);
+    }
+    std::map<std::string, RegistryValue> values = sandbox.PluginValues();
+    ASSERT_EQ(values.size(), 5u);
+    EXPECT_EQ(values["zel"].type, "REG_SZ");
+    EXPECT_EQ(values["zel"].data, "zel-first");
+    EXPECT_EQ(Dword(values["update_notification"]), 7u);
+    EXPECT_EQ(values["response_message"].data, "Version 2 is out");
+    EXPECT_EQ(values["response_url"].data, "http://example.test/zpm.cab");
+    EXPECT_EQ(Dword(values["upgrade_before"]), 1893456000u);
+
+    Service second(sandbox,
+                   {"--zel", "zel-second", "--notification", "0", "--message", "", "--url", "",
+                    "--deadline", "0"},
+                   "second");
+    ExpectCleanRun(RunUpdater(sandbox, To(second)));
+    std::vector<std::string> requests = second.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    ExpectPing(requests[0], "zel-first");
+    values = sandbox.PluginValues();
+    EXPECT_EQ(values["zel"].data, "zel-second");
+    EXPECT_EQ(Dword(values["update_notification"]), 0u);
+    EXPECT_EQ(values["response_message"].data, "");
+    EXPECT_EQ(Dword(values["upgrade_before"]), 0u);
+    EXPECT_EQ(values.count("last_update_check"), 0u);
+}
+
+TEST(EndToEnd, FailedPingStillChecksAndKeepsTheStoredCode) {
+    for (const char* mode : {"status", "close", "version", "foreign-id"}) {
+        SCOPED_TRACE(mode);
+        Sandbox sandbox;
+        sandbox.SetPluginText("zel", "old-code");
+        Service service(sandbox, {"--zel", "new-code", "--fail-zel", mode, "--notification", "3"});
+        RunResult run = RunUpdater(sandbox, To(service));
+        EXPECT_EQ(run.exitCode, 0) << run.errors;
+
+        std::vector<std::string> requests = service.Requests();
+        ASSERT_EQ(requests.size(), 2u);
+        ExpectPing(requests[0], "old-code");
+        ExpectCheck(requests[1]);
+
+        std::map<std::string, RegistryValue> values = sandbox.PluginValues();
+        EXPECT_EQ(values["zel"].data, "old-code");
+        EXPECT_EQ(Dword(values["update_notification"]), 3u);
+        EXPECT_EQ(values.count("last_update_check"), 0u);
+    }
+}
+
+TEST(EndToEnd, FailedCheckWritesOnlyTheFailureMark) {
+    for (const char* mode : {"status", "close"}) {
+        SCOPED_TRACE(mode);
+        Sandbox sandbox;
+        Service service(sandbox, {"--zel", "code-1", "--fail-check", mode});
+        ExpectCleanRun(RunUpdater(sandbox, To(service)));
+        EXPECT_EQ(service.Requests().size(), 2u);
+
+        std::map<std::string, RegistryValue> values = sandbox.PluginValues();
+        EXPECT_EQ(values.size(), 2u);
+        EXPECT_EQ(values["zel"].data, "code-1");
+        ASSERT_EQ(values.count("last_update_check"), 1u);
+        EXPECT_EQ(Dword(values["last_update_check"]), 0u);
+    }
+}
+
+TEST(EndToEnd, CheckAnswerWithoutAMatchingBlockStoresTheEmptyAnswer) {
+    for (const char* mode : {"version", "foreign-id"}) {
+        SCOPED_TRACE(mode);
+        Sandbox sandbox;
+        Service service(sandbox, {"--fail-check", mode, "--notification", "9"});
+        ExpectCleanRun(RunUpdater(sandbox, To(service)));
+
+        std::map<std::string, RegistryValue> values = sandbox.PluginValues();
+        EXPECT_EQ(Dword(values["update_notification"]), 0u);
+        EXPECT_EQ(values["response_message"].type, "REG_SZ");
+        EXPECT_EQ(values["response_message"].data, "");
+        EXPECT_EQ(values["response_url"].data, "");
+        EXPECT_EQ(Dword(values["upgrade_before"]), 0u);
+        EXPECT_EQ(values.count("last_update_check"), 0u);
+    }
+}
+
+TEST(EndToEnd, ServiceDownEndsTheRunWithTheFailureMark) {
+    Sandbox sandbox;
+    sandbox.SetPluginText("zel", "kept");
+    int port = FreePort();
+    RunResult run = RunUpdater(sandbox, {{"WINM_CONNECT_TO", ConnectTo(port)}}, seconds(150));
+    ExpectCleanRun(run);
+    std::map<std::string, RegistryValue> values = sandbox.PluginValues();
+    EXPECT_EQ(values.size(), 2u);
+    EXPECT_EQ(values["zel"].data, "kept");
+    EXPECT_EQ(Dword(values["last_update_check"]), 0u);
+    // The failures are visible at WINM_LOG_LEVEL 1 and up.
+    EXPECT_NE(run.errors.find("**W: "), std::string::npos) << run.errors;
+}
+
+TEST(EndToEnd, ExchangesPassThroughTheProxyNamedByHttpProxy) {
+    Sandbox sandbox;
+    Service service(sandbox, kAnswers);
+    // The service stands behind the proxy as its upstream, so the proxy's
+    // own connection reaches it whatever the URL's port.
+    int proxyPort = FreePort();
+    std::string proxyLog = sandbox.Path("tinyproxy.log");
+    {
+        std::ofstream config(sandbox.Path("tinyproxy.conf"));
+        config << "Port " << proxyPort << "\nListen 127.0.0.1\nTimeout 60\n"
+               << "LogFile \"" << proxyLog << "\"\nLogLevel Info\nMaxClients 20\n"
+               << "Allow 127.0.0.1\nupstream http 127.0.0.1:" << service.port() << "\n";
+    }
+    Process proxy({WINM_TINYPROXY_PATH, "-d", "-c", sandbox.Path("tinyproxy.conf")}, sandbox.env(),
+                  sandbox.Path("tinyproxy.out"), sandbox.Path("tinyproxy.err"));
+    ASSERT_TRUE(WaitForText(proxyLog, "Accepting connections", seconds(30)))
+        << ReadFile(sandbox.Path("tinyproxy.err"));
+
+    for (const char* variable : {"http_proxy", "HTTP_PROXY"}) {
+        SCOPED_TRACE(variable);
+        size_t before = service.Requests().size();
+        ExpectCleanRun(
+            RunUpdater(sandbox, {{variable, "http://127.0.0.1:" + std::to_string(proxyPort)}}));
+        std::vector<std::string> requests = service.Requests();
+        ASSERT_EQ(requests.size(), before + 2);
+        for (size_t i = before; i < requests.size(); ++i) {
+            EXPECT_NE(requests[i].find("(tinyproxy/"), std::string::npos) << requests[i];
+        }
+        ExpectCheck(requests[before + 1]);
+    }
+    EXPECT_NE(ReadFile(proxyLog).find("/m/appreq/mobilesearchapp"), std::string::npos);
+
+    std::map<std::string, RegistryValue> values = sandbox.PluginValues();
+    EXPECT_EQ(values.size(), 5u);
+    EXPECT_EQ(values["zel"].data, "zel-first");
+    EXPECT_EQ(Dword(values["upgrade_before"]), 1893456000u);
+    proxy.Signal(SIGTERM);
+    proxy.Wait(seconds(30));
+}
+
+TEST(EndToEnd, SecondUpdaterExitsAtOnceWhileOneRuns) {
+    Sandbox sandbox;
+    Service service(sandbox, {"--delay", "4000", "--zel", "only-once"});
+    Process first = StartUpdater(sandbox, "first", To(service));
+    // The ping has arrived and waits for its answer: the first is running.
+    ASSERT_TRUE(service.WaitForRequests(1, seconds(60)));
+
+    RunResult second = RunUpdater(sandbox, To(service), seconds(30));
+    EXPECT_EQ(second.exitCode, 0) << second.errors;
+    EXPECT_TRUE(first.Running());
+    EXPECT_EQ(service.Requests().size(), 1u);
+    EXPECT_TRUE(sandbox.PluginValues().empty());
+
+    EXPECT_EQ(first.Wait(seconds(90)), 0) << ReadFile(sandbox.Path("first.err"));
+    EXPECT_EQ(service.Requests().size(), 2u);
+    EXPECT_EQ(sandbox.PluginValues()["zel"].data, "only-once");
+}
+
+TEST(EndToEnd, StoredChannelAndDeviceIdentityReachTheRequests) {
+    struct Case {
+        const char* name;
+        bool seed;
+        std::string stored;
+        Environment env;
+        Client client;
+    };
+    std::string longCode(300, 'k');
+    Case cases[] = {
+        {"channel missing", false, "", {}, {}},
+        {"channel empty", true, "", {}, {}},
+        {"channel text", true, "Store 42/beta", {}, {kDevice, "Store 42/beta", "en_US"}},
+        {"pocket pc in Switzerland",
+         false,
+         "",
+         {{"WINM_PLATFORM_TYPE", "PocketPC"},
+          {"WINM_OEM_INFO", "ACME X1"},
+          {"LANG", "de_CH.UTF-8"}},
+         {"winm-PocketPC-ACME X1", "Web", "de_CH"}},
+        {"no platform strings, French",
+         false,
+         "",
+         {{"WINM_PLATFORM_TYPE", ""}, {"WINM_OEM_INFO", ""}, {"LC_ALL", "fr_FR.UTF-8"}},
+         {"winm--", "Web", "fr"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Sandbox sandbox;
+        if (c.seed) {
+            sandbox.SetPluginText("distribution_channel", c.stored);
+        }
+        // A stored code longer than 127 characters is read and sent in full.
+        sandbox.SetPluginText("zel", longCode);
+        Service service(sandbox, {});
+        Environment env = To(service);
+        env.insert(c.env.begin(), c.env.end());
+        ExpectCleanRun(RunUpdater(sandbox, env));
+        std::vector<std::string> requests = service.Requests();
+        ASSERT_EQ(requests.size(), 2u);
+        ExpectPing(requests[0], longCode, c.client);
+        ExpectCheck(requests[1], c.client);
+        std::map<std::string, RegistryValue> values = sandbox.PluginValues();
+        EXPECT_EQ(values.count("distribution_channel"), c.seed ? 1u : 0u);
+    }
+}
+
+}  // namespace
+}  // namespace e2e
