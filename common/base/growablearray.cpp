@@ -1,5 +1,6 @@
 #include "common/base/growablearray.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +15,19 @@ namespace {
     std::abort();
 }
 
+std::atomic<bool> g_failAllocations{false};
+
+void* Reallocate(void* data, long long bytes) {
+    if (g_failAllocations.load(std::memory_order_relaxed))
+        return nullptr;
+    return std::realloc(data, static_cast<std::size_t>(bytes));
+}
+
 }  // namespace
+
+void GrowableArray::SetAllocationFailureForTesting(bool fail) {
+    g_failAllocations.store(fail);
+}
 
 GrowableArray::GrowableArray(int elementSize)
     : data(nullptr), capacity(0), count(0), elementSize(elementSize) {}
@@ -62,7 +75,7 @@ void GrowableArray::SetCount(int n) {
         long long bytes = static_cast<long long>(n) * elementSize;
         void* own = nullptr;
         if (bytes > 0) {
-            own = std::malloc(static_cast<std::size_t>(bytes));
+            own = Reallocate(nullptr, bytes);
             if (own == nullptr)
                 OutOfMemory(bytes);
             std::memcpy(own, data, static_cast<std::size_t>(keep) * elementSize);
@@ -90,7 +103,7 @@ void GrowableArray::SetCount(int n) {
     if (newCap != cap) {
         long long bytes = newCap * elementSize;
         if (bytes != 0) {
-            void* grown = std::realloc(data, static_cast<std::size_t>(bytes));
+            void* grown = Reallocate(data, bytes);
             if (grown == nullptr)
                 OutOfMemory(bytes);
             data = grown;

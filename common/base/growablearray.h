@@ -34,6 +34,9 @@ struct GrowableArray {
     // a view is only dropped.
     void FreeIfOwned();
 
+    // For tests: while set, every allocation of any array fails.
+    static void SetAllocationFailureForTesting(bool fail);
+
     bool IsView() const { return capacity == 0 && data != nullptr; }
     template <class T>
     T* As() const {

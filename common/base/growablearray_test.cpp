@@ -81,8 +81,14 @@ TEST(GrowableArray, MoveLeavesSourceEmpty) {
 }
 
 TEST(GrowableArrayDeathTest, FailedGrowthStopsTheProcess) {
-    GrowableArray a(1 << 30);
-    EXPECT_DEATH(a.SetCount(0x7FFFFFFF), "could not allocate .* bytes for a GrowableArray");
+    GrowableArray a(4);
+    a.SetCount(3);
+    EXPECT_DEATH(
+        {
+            GrowableArray::SetAllocationFailureForTesting(true);
+            a.SetCount(5);
+        },
+        "could not allocate 24 bytes for a GrowableArray");
 }
 
 }  // namespace
