@@ -16,6 +16,7 @@
 
 #include <string>
 
+#include "wince/kernel.h"  // LPSECURITY_ATTRIBUTES
 #include "wince/types.h"
 
 // Predefined roots: the same sign-extended values as on Windows.
@@ -67,14 +68,18 @@
 #define WINCE_REG_MAX_KEY_NAME 255u
 #define WINCE_REG_MAX_VALUE_NAME 16383u
 
-// Passed as null pointers by every caller here; only declared.
-struct _SECURITY_ATTRIBUTES;
-struct _FILETIME;
+// Last-write times are not kept: the registry calls that report one leave
+// it untouched.
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+using PFILETIME = FILETIME*;
 
 LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                    PHKEY phkResult);
 LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass, DWORD dwOptions,
-                     REGSAM samDesired, _SECURITY_ATTRIBUTES* lpSecurityAttributes, PHKEY phkResult,
+                     REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                      LPDWORD lpdwDisposition);
 LONG RegCloseKey(HKEY hKey);
 LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
@@ -87,14 +92,14 @@ LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
 // Subkeys enumerate in case-insensitive name order; lpcchName is in code
 // units, with the terminator on input and without it on output.
 LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
-                   LPWSTR lpClass, LPDWORD lpcchClass, _FILETIME* lpftLastWriteTime);
+                   LPWSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime);
 // Values enumerate in the order they were first created.
 LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
                    LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
 LONG RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
                       LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
                       LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
-                      LPDWORD lpcbSecurityDescriptor, _FILETIME* lpftLastWriteTime);
+                      LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime);
 
 // Host-layer extensions (no Windows counterpart).
 
