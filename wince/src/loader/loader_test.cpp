@@ -118,6 +118,7 @@ std::u16string Tag(LCID lcid, int chars = 16, HRESULT* result = nullptr) {
     WCHAR buffer[16];
     for (auto& c : buffer)
         c = u'#';
+    buffer[15] = 0;
     HRESULT hr = convert(lcid, buffer, chars);
     FreeLibrary(m);
     if (result)
