@@ -305,6 +305,13 @@ LONG PrepareSchema(sqlite3* db) {
         return e;
     if (version != kSchemaVersion)
         return ERROR_BADDB;
+    e = ReadPragma(
+        db, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name IN ('keys', 'vals')",
+        &objects);
+    if (e != ERROR_SUCCESS)
+        return e;
+    if (objects != 2)
+        return ERROR_REGISTRY_CORRUPT;
     e = ReadPragma(db, "SELECT count(*) FROM keys WHERE id BETWEEN 1 AND 4 AND parent IS NULL",
                    &objects);
     if (e != ERROR_SUCCESS)

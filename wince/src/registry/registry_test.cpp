@@ -406,6 +406,16 @@ TEST_F(RegistryTest, DamagedOrUnusableStoresFailWithoutBeingReplaced) {
     EXPECT_TRUE(e == ERROR_REGISTRY_CORRUPT || e == ERROR_BADDB) << e;
     EXPECT_EQ(ReadFile(damaged), bytes);
 
+    // One of ours with a table gone.
+    const fs::path partial = dir_ / "partial.sqlite3";
+    UseStore(partial);
+    RegCloseKey(Create(HKEY_LOCAL_MACHINE, u"A"));
+    WinceRegistryCloseStore();
+    ASSERT_EQ(std::system(("sqlite3 " + partial.string() + " 'DROP TABLE vals'").c_str()), 0);
+    const std::string partialBytes = ReadFile(partial);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"A", 0, 0, &k), ERROR_REGISTRY_CORRUPT);
+    EXPECT_EQ(ReadFile(partial), partialBytes);
+
     // A directory, and a path below a plain file, cannot be opened.
     UseStore(dir_);
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"A", 0, 0, &k), ERROR_CANTOPEN);
