@@ -1,21 +1,5 @@
 #include "common/base/winm/internal/winmworkerthread.h"
 
-#include <atomic>
-
-namespace {
-
-HANDLE CreateWorkerThread(LPTHREAD_START_ROUTINE routine, LPVOID parameter) {
-    return CreateThread(nullptr, 0, routine, parameter, 0, nullptr);
-}
-
-std::atomic<WinmWorkerThread::ThreadCreator> g_threadCreator{&CreateWorkerThread};
-
-}  // namespace
-
-void WinmWorkerThread::SetThreadCreatorForTesting(ThreadCreator creator) {
-    g_threadCreator.store(creator != nullptr ? creator : &CreateWorkerThread);
-}
-
 WinmWorkerThread::WinmWorkerThread(WinmAppEventHandler* eventQueue)
     : eventQueue(eventQueue),
       stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
@@ -45,7 +29,7 @@ bool WinmWorkerThread::StartThread() {
     }
     ResetEvent(stopEvent);
     ResetEvent(finishedEvent);
-    thread = g_threadCreator.load()(&WinmWorkerThread::ThreadMain, this);
+    thread = CreateThread(nullptr, 0, &WinmWorkerThread::ThreadMain, this, 0, nullptr);
     return thread != nullptr;
 }
 

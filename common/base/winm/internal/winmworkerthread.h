@@ -39,10 +39,6 @@ class WinmWorkerThread : public WinmEventHandlerInterface {
     // unregisters. Safe to call when no thread was ever started.
     void StopThread();
 
-    // Creates the worker threads; replaceable by tests to make creation fail.
-    using ThreadCreator = HANDLE (*)(LPTHREAD_START_ROUTINE routine, LPVOID parameter);
-    static void SetThreadCreatorForTesting(ThreadCreator creator);
-
   protected:
     static DWORD WINAPI ThreadMain(LPVOID worker);
 

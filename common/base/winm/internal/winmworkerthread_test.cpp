@@ -8,6 +8,7 @@
 
 #include "common/base/trackedalloc.h"
 #include "common/base/winm/internal/testing/testwindow.h"
+#include "wince/testing/kernel.h"
 
 namespace {
 
@@ -158,16 +159,11 @@ TEST_F(WorkerThreadTest, EventsOfADestroyedWorkerAreDropped) {
     window.Drain();
 }
 
-HANDLE FailingCreator(LPTHREAD_START_ROUTINE, LPVOID) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-}
-
 TEST_F(WorkerThreadTest, FailedThreadCreationIsReportedAndLeavesTheWorkerRegistered) {
     CountingWorker worker(&queue, 1);
-    WinmWorkerThread::SetThreadCreatorForTesting(&FailingCreator);
+    WinceKernelFailThreadCreation(1);
     bool started = worker.StartThread();
-    WinmWorkerThread::SetThreadCreatorForTesting(nullptr);
+    WinceKernelFailThreadCreation(0);
     EXPECT_FALSE(started);
     EXPECT_FALSE(worker.HasThread());
     EXPECT_EQ(worker.Message(), 0x8100u);

@@ -1,0 +1,374 @@
+// Test support: a scripted HTTP server on a loopback port and a real HTTP
+// proxy (tinyproxy) started and stopped by the test.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace winmtest {
+
+struct ReceivedRequest {
+    std::string method;
+    std::string path;
+    std::map<std::string, std::string> headers;  // names in lower case
+    std::string body;
+};
+
+inline std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// One accepted connection, handed to the server's script after the request
+// has been read.
+class Connection {
+  public:
+    Connection(int fd, std::atomic<bool>* stopping, std::mutex* mutex, std::condition_variable* cv)
+        : fd(fd), stopping(stopping), mutex(mutex), cv(cv) {}
+
+    bool Send(const std::string& bytes) {
+        size_t sent = 0;
+        while (sent < bytes.size()) {
+            ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0)
+                return false;
+            sent += static_cast<size_t>(n);
+        }
+        return true;
+    }
+    // Blocks until the server stops (or the peer goes away): a stalled server.
+    void Stall() {
+        std::unique_lock<std::mutex> hold(*mutex);
+        cv->wait(hold, [this] { return stopping->load(); });
+    }
+    // Closes the connection at once with a reset.
+    void Reset() {
+        linger l{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        ::shutdown(fd, SHUT_RDWR);
+    }
+
+    ReceivedRequest request;
+    int fd;
+
+  private:
+    std::atomic<bool>* stopping;
+    std::mutex* mutex;
+    std::condition_variable* cv;
+};
+
+// A loopback HTTP/1.1 server: reads each request whole (headers and a
+// Content-Length body), records it and runs the script on the connection;
+// the connection is closed when the script returns.
+class LoopbackServer {
+  public:
+    using Script = std::function<void(Connection&)>;
+
+    explicit LoopbackServer(Script script, int backlog = 64) : script(std::move(script)) {
+        listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        int one = 1;
+        setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = 0;
+        ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener, backlog);
+        socklen_t length = sizeof address;
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
+        if (backlog > 0)
+            acceptor = std::thread([this] { AcceptLoop(); });
+    }
+    ~LoopbackServer() { Stop(); }
+
+    void Stop() {
+        if (stopping.exchange(true))
+            return;
+        cv.notify_all();
+        ::shutdown(listener, SHUT_RDWR);
+        if (acceptor.joinable())
+            acceptor.join();
+        std::vector<std::thread> running;
+        {
+            std::lock_guard<std::mutex> hold(mutex);
+            for (int fd : openFds)
+                ::shutdown(fd, SHUT_RDWR);
+            running.swap(workers);
+        }
+        for (auto& t : running)
+            t.join();
+        ::close(listener);
+    }
+
+    int Port() const { return port; }
+    std::string Url(const std::string& path = "/m/appreq/mobilesearchapp") const {
+        return "http://127.0.0.1:" + std::to_string(port) + path;
+    }
+
+    // Waits (bounded) until at least n requests have been read.
+    bool WaitForRequests(size_t n, int timeoutMs = 30000) {
+        std::unique_lock<std::mutex> hold(mutex);
+        return cv.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                           [&] { return received.size() >= n; });
+    }
+    std::vector<ReceivedRequest> Requests() {
+        std::lock_guard<std::mutex> hold(mutex);
+        return received;
+    }
+    int Connections() const { return connections.load(); }
+
+  private:
+    void AcceptLoop() {
+        for (;;) {
+            int fd = ::accept(listener, nullptr, nullptr);
+            if (fd < 0)
+                return;
+            if (stopping.load()) {
+                ::close(fd);
+                return;
+            }
+            connections.fetch_add(1);
+            std::lock_guard<std::mutex> hold(mutex);
+            openFds.push_back(fd);
+            workers.emplace_back([this, fd] { Serve(fd); });
+        }
+    }
+
+    static bool ReadRequest(Connection& c) {
+        std::string data;
+        char buffer[4096];
+        size_t headerEnd;
+        while ((headerEnd = data.find("\r\n\r\n")) == std::string::npos) {
+            ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                return false;
+            data.append(buffer, static_cast<size_t>(n));
+        }
+        std::string head = data.substr(0, headerEnd);
+        size_t lineEnd = head.find("\r\n");
+        std::string requestLine = head.substr(0, lineEnd);
+        size_t sp1 = requestLine.find(' ');
+        size_t sp2 = requestLine.find(' ', sp1 + 1);
+        c.request.method = requestLine.substr(0, sp1);
+        c.request.path = requestLine.substr(sp1 + 1, sp2 - sp1 - 1);
+        size_t pos = lineEnd == std::string::npos ? head.size() : lineEnd + 2;
+        while (pos < head.size()) {
+            size_t end = head.find("\r\n", pos);
+            if (end == std::string::npos)
+                end = head.size();
+            std::string line = head.substr(pos, end - pos);
+            size_t colon = line.find(':');
+            if (colon != std::string::npos) {
+                std::string value = line.substr(colon + 1);
+                value.erase(0, value.find_first_not_of(" \t"));
+                c.request.headers[Lower(line.substr(0, colon))] = value;
+            }
+            pos = end + 2;
+        }
+        size_t expected = 0;
+        auto cl = c.request.headers.find("content-length");
+        if (cl != c.request.headers.end())
+            expected = std::stoul(cl->second);
+        auto expect = c.request.headers.find("expect");
+        if (expect != c.request.headers.end() && Lower(expect->second) == "100-continue") {
+            c.Send("HTTP/1.1 100 Continue\r\n\r\n");
+        }
+        c.request.body = data.substr(headerEnd + 4);
+        while (c.request.body.size() < expected) {
+            ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                return false;
+            c.request.body.append(buffer, static_cast<size_t>(n));
+        }
+        return true;
+    }
+
+    void Serve(int fd) {
+        Connection c(fd, &stopping, &mutex, &cv);
+        if (ReadRequest(c)) {
+            {
+                std::lock_guard<std::mutex> hold(mutex);
+                received.push_back(c.request);
+            }
+            cv.notify_all();
+            script(c);
+        }
+        std::lock_guard<std::mutex> hold(mutex);
+        openFds.erase(std::find(openFds.begin(), openFds.end(), fd));
+        ::shutdown(fd, SHUT_WR);
+        ::close(fd);
+    }
+
+    Script script;
+    int listener = -1;
+    int port = 0;
+    std::atomic<bool> stopping{false};
+    std::atomic<int> connections{0};
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::vector<ReceivedRequest> received;
+    std::vector<int> openFds;
+    std::vector<std::thread> workers;
+    std::thread acceptor;
+};
+
+// An answer with a status, extra header lines and a body with its length.
+inline std::string Response(int status, const std::string& body,
+                            const std::string& extraHeaders = "", bool withLength = true) {
+    std::string text = "HTTP/1.1 " + std::to_string(status) + (status == 200 ? " OK" : " Status") +
+                       "\r\nContent-Type: application/octet-stream\r\n" + extraHeaders;
+    if (withLength)
+        text += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    text += "Connection: close\r\n\r\n" + body;
+    return text;
+}
+
+inline int FreeLoopbackPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+inline bool PortAccepts(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// A loopback port whose accept queue is full and never drained: a connect to
+// it stays pending (the SYNs go unanswered) until the caller gives up.
+class BlackHolePort {
+  public:
+    BlackHolePort() {
+        listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener, 0);
+        socklen_t length = sizeof address;
+        getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
+        // Fill the queue: connect until a connect no longer completes.
+        for (int i = 0; i < 8 && !blocked; ++i) {
+            int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            fillers.push_back(fd);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+                continue;
+            pollfd p{fd, POLLOUT, 0};
+            blocked = ::poll(&p, 1, 300) == 0;
+        }
+    }
+    ~BlackHolePort() {
+        for (int fd : fillers)
+            ::close(fd);
+        ::close(listener);
+    }
+    bool Blocked() const { return blocked; }
+    std::string Url() const {
+        return "http://127.0.0.1:" + std::to_string(port) + "/m/appreq/mobilesearchapp";
+    }
+
+  private:
+    int listener = -1;
+    int port = 0;
+    bool blocked = false;
+    std::vector<int> fillers;
+};
+
+// tinyproxy in the foreground on a free loopback port, with a configuration
+// of its own; stopped (and reaped) by the destructor.
+class TinyProxy {
+  public:
+    TinyProxy() {
+        port = FreeLoopbackPort();
+        char dir[] = "/tmp/winm-proxy-XXXXXX";
+        directory = mkdtemp(dir);
+        std::string config = directory + "/tinyproxy.conf";
+        FILE* f = std::fopen(config.c_str(), "w");
+        std::fprintf(f,
+                     "Port %d\nListen 127.0.0.1\nTimeout 60\nMaxClients 50\n"
+                     "LogLevel Critical\nLogFile \"%s/tinyproxy.log\"\nPidFile \"%s/pid\"\n"
+                     "Allow 127.0.0.1\nViaProxyName \"winmtestproxy\"\n",
+                     port, directory.c_str(), directory.c_str());
+        std::fclose(f);
+        const char* argv[] = {"tinyproxy", "-d", "-c", config.c_str(), nullptr};
+        if (posix_spawn(&pid, "/usr/bin/tinyproxy", nullptr, nullptr,
+                        const_cast<char* const*>(argv), environ) != 0) {
+            pid = -1;
+            return;
+        }
+        // Ready when it accepts connections; bounded.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!PortAccepts(port) && std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                return;
+            }
+            // Readiness poll of another process; nothing to wait on.
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ready = PortAccepts(port);
+    }
+    ~TinyProxy() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            int status = 0;
+            waitpid(pid, &status, 0);
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(directory, ignored);
+    }
+    bool Ready() const { return ready; }
+    std::u16string Server() const {
+        std::string text = "127.0.0.1:" + std::to_string(port);
+        return std::u16string(text.begin(), text.end());
+    }
+    int Port() const { return port; }
+
+  private:
+    pid_t pid = -1;
+    int port = 0;
+    bool ready = false;
+    std::string directory;
+};
+
+}  // namespace winmtest
