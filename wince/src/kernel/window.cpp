@@ -73,12 +73,35 @@ Manager& TheManager() {
     return *manager;
 }
 
-thread_local std::shared_ptr<MessageQueue> t_queue;
+void ReleaseClassLockLocked(Manager& m, const std::u16string& folded);
+
+// The calling thread's queue. When the thread ends, the windows it still
+// owns go with it (no WM_DESTROY: nothing can run on the thread any more),
+// so posts to them fail and their class locks are released.
+struct ThreadQueue {
+    std::shared_ptr<MessageQueue> queue;
+    ~ThreadQueue() {
+        if (!queue)
+            return;
+        Manager& m = TheManager();
+        std::lock_guard<std::mutex> lock(m.mutex);
+        for (auto it = m.windows.begin(); it != m.windows.end();) {
+            if (it->second->queue == queue) {
+                ReleaseClassLockLocked(m, it->second->folded);
+                it = m.windows.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+};
+
+thread_local ThreadQueue t_queue;
 
 std::shared_ptr<MessageQueue> CurrentQueue() {
-    if (!t_queue)
-        t_queue = std::make_shared<MessageQueue>();
-    return t_queue;
+    if (!t_queue.queue)
+        t_queue.queue = std::make_shared<MessageQueue>();
+    return t_queue.queue;
 }
 
 std::u16string Fold(const WCHAR* text) {

@@ -289,6 +289,21 @@ TEST(MessageLoop, PostsGoToTheQueueOfTheCreatingThread) {
     CloseHandle(ready);
 }
 
+TEST(Windows, WindowsOfAnEndedThreadAreGone) {
+    std::u16string name = UniqueClass("ended");
+    Register(name);
+    HWND window = nullptr;
+    std::thread owner([&] { window = Create(name); });
+    owner.join();
+    ASSERT_NE(window, nullptr);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(PostMessageW(window, WM_APP, 0, 0));
+    EXPECT_EQ(FindWindowW(name.c_str(), nullptr), nullptr);
+    HWND again = Create(name);  // the class lock was released with it
+    EXPECT_NE(again, nullptr);
+    DestroyWindow(again);
+}
+
 TEST(MessageLoop, PostingRacesWithDestroyWithoutLosingTheVerdict) {
     std::u16string name = UniqueClass("race");
     Register(name);
