@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "netutil.h"
@@ -26,11 +28,14 @@ class ConnMgr : public ::testing::Test {
   protected:
     void SetUp() override {
         WinceConnMgrResetForTesting();
+        // A class of its own per process: windows of one class are single-instance
+        // across the processes that ctest runs side by side.
+        className_ = wince::net::FromUtf8("ConnMgrTest" + std::to_string(::getpid()));
         WNDCLASSW wc{};
         wc.lpfnWndProc = Proc;
-        wc.lpszClassName = u"ConnMgrTestWindow";
+        wc.lpszClassName = className_.c_str();
         RegisterClassW(&wc);
-        window_ = CreateWindowExW(0, u"ConnMgrTestWindow", u"t", 0, 0, 0, 0, 0, nullptr, nullptr,
+        window_ = CreateWindowExW(0, className_.c_str(), u"t", 0, 0, 0, 0, 0, nullptr, nullptr,
                                   nullptr, nullptr);
         ASSERT_NE(window_, nullptr);
     }
@@ -69,6 +74,7 @@ class ConnMgr : public ::testing::Test {
         return !PeekMessageW(&msg, window_, 0, 0, PM_REMOVE);
     }
 
+    std::u16string className_;
     HWND window_ = nullptr;
 };
 

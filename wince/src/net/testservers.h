@@ -210,48 +210,11 @@ class Tinyproxy {
     Tinyproxy() {
         char dirTemplate[] = "/tmp/winm-proxy-XXXXXX";
         dir_ = ::mkdtemp(dirTemplate);
-        port_ = UnusedPort();
-        const std::string conf = dir_ + "/tinyproxy.conf";
-        std::ofstream(conf) << "Port " << port_ << "\n"
-                            << "Listen 127.0.0.1\n"
-                            << "Timeout 60\n"
-                            << "MaxClients 16\n"
-                            << "LogFile \"" << dir_ << "/tinyproxy.log\"\n"
-                            << "LogLevel Info\n"
-                            << "PidFile \"" << dir_ << "/tinyproxy.pid\"\n"
-                            << "Allow 127.0.0.1\n"
-                            << "ViaProxyName \"winmtestproxy\"\n"
-                            << "User nobody\nGroup nogroup\n";
         ::chmod(dir_.c_str(), 0777);
-        std::vector<std::string> args = {"/usr/bin/tinyproxy", "-d", "-c", conf};
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        // Ready once it accepts connections.
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
-            int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in addr{};
-            addr.sin_family = AF_INET;
-            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            addr.sin_port = htons(static_cast<uint16_t>(port_));
-            bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-            ::close(fd);
-            if (ok) {
-                ready_ = true;
-                break;
-            }
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                break;
-            }
-            pollfd none{-1, 0, 0};
-            ::poll(&none, 0, 20);  // wait for the next connect attempt
-        }
+        // The port is picked before tinyproxy binds it; another process may
+        // take it meanwhile, so a proxy that exits at once is started again.
+        for (int attempt = 0; attempt < 5 && !ready_; ++attempt)
+            Start();
     }
     ~Tinyproxy() {
         if (pid_ > 0) {
@@ -270,6 +233,55 @@ class Tinyproxy {
     }
 
   private:
+    void Start() {
+        port_ = UnusedPort();
+        const std::string conf = dir_ + "/tinyproxy.conf";
+        std::ofstream out(conf);
+        out << "Port " << port_ << "\n"
+            << "Listen 127.0.0.1\n"
+            << "Timeout 60\n"
+            << "MaxClients 16\n"
+            << "LogFile \"" << dir_ << "/tinyproxy.log\"\n"
+            << "LogLevel Info\n"
+            << "PidFile \"" << dir_ << "/tinyproxy.pid\"\n"
+            << "Allow 127.0.0.1\n"
+            << "ViaProxyName \"winmtestproxy\"\n";
+        if (::getuid() == 0)
+            out << "User nobody\nGroup nogroup\n";
+        out.close();
+        std::vector<std::string> args = {"/usr/bin/tinyproxy", "-d", "-c", conf};
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+            pid_ = -1;
+            return;
+        }
+        // Ready once it accepts connections.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < deadline) {
+            int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            addr.sin_port = htons(static_cast<uint16_t>(port_));
+            bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+            ::close(fd);
+            if (ok) {
+                ready_ = true;
+                return;
+            }
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return;
+            }
+            pollfd none{-1, 0, 0};
+            ::poll(&none, 0, 20);  // until the next connect attempt
+        }
+    }
+
     std::string dir_;
     int port_ = 0;
     pid_t pid_ = -1;

@@ -608,6 +608,9 @@ bool SendAndWait(Request& r, const std::string& extraHeaders, const void* body, 
     r.easy = e;
     curl_easy_setopt(e, CURLOPT_URL, r.url.c_str());
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    // A closed request must not wait for a name lookup in flight: the lookup
+    // thread is left to finish on its own.
+    curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, r.errorText);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
