@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# The main job, start to end: builds what it needs, starts the reference
+# update service on a free loopback port, runs the updater against it with
+# a registry file of its own, shows both exchanges as the service decoded
+# them and the registry values the run left, then runs the updater again to
+# show the stored distribution code ("zel") going back to the service.
+#
+# Usage: tools/run-demo.sh [update-service options...]
+#   e.g. tools/run-demo.sh --zel my-code --fail-check status
+# WINM_DEMO_BUILD_DIR chooses the build directory (default build/default);
+# WINM_LOG_LEVEL (default 1) how much the updater tells on stderr.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/setup.sh
+
+build=${WINM_DEMO_BUILD_DIR:-build/default}
+echo "== building updater, update-service and winmreg in $build"
+cmake --preset default -B "$build" >/dev/null
+cmake --build "$build" --target updater update-service winmreg -j "$(nproc)" >/dev/null
+
+updater=$build/updater/updater
+service=$build/tools/update-service/update-service
+winmreg=$build/tools/winmreg/winmreg
+endpoint=$(sed -n 's/^WINM_SERVICE_HOSTPORT:STRING=//p' "$build/CMakeCache.txt")
+key='HKLM\SOFTWARE\Ambrel\SearchPlugin'
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/winm-demo-XXXXXX")
+mkdir -m 700 "$work/run"
+service_pid=
+cleanup() {
+  if [ -n "$service_pid" ] && kill -0 "$service_pid" 2>/dev/null; then
+    kill -TERM "$service_pid"
+    wait "$service_pid" || true
+  fi
+}
+trap cleanup EXIT
+
+"$service" --port 0 --port-file "$work/port" --log "$work/requests.jsonl" "$@" \
+  2>"$work/service.err" &
+service_pid=$!
+for _ in $(seq 300); do
+  [ -s "$work/port" ] && break
+  kill -0 "$service_pid" 2>/dev/null || { cat "$work/service.err" >&2; exit 1; }
+  sleep 0.1
+done
+[ -s "$work/port" ] || { echo "run-demo: the service did not start" >&2; exit 1; }
+port=$(cat "$work/port")
+echo "== update-service listening on 127.0.0.1:$port (the updater's endpoint $endpoint is redirected there)"
+
+export WINM_REGISTRY=$work/registry.sqlite3
+export WINM_CONNECT_TO=$endpoint:127.0.0.1:$port
+export XDG_RUNTIME_DIR=$work/run
+export WINM_LOG_LEVEL=${WINM_LOG_LEVEL:-1}
+
+show_requests() {
+  python3 -c '
+import json, sys
+for line in open(sys.argv[1]):
+    print(json.dumps(json.loads(line), indent=2))' "$work/requests.jsonl"
+}
+
+run_updater() {
+  local started=$SECONDS status=0
+  "$updater" || status=$?
+  echo "== updater exited with code $status after $((SECONDS - started)) s"
+}
+
+echo "== first run: WINM_REGISTRY=$WINM_REGISTRY"
+run_updater
+echo "== the two exchanges as the service decoded them"
+show_requests
+echo "== the registry values the run left (winmreg query)"
+"$winmreg" query "$key"
+deadline=$("$winmreg" query "$key" /v upgrade_before 2>/dev/null | sed -n 's/.*REG_DWORD *//p')
+if [ -n "$deadline" ]; then
+  echo "   (upgrade_before is $(date -u -d "@$((deadline))" '+%Y-%m-%d %H:%M:%S UTC'))"
+fi
+
+echo "== second run: the stored \"zel\" goes back to the service"
+run_updater
+echo "== the second run's distribution ping as the service decoded it"
+sed -n 3p "$work/requests.jsonl" | python3 -m json.tool
+"$winmreg" query "$key" /v zel
+
+echo "== stopping the service; files of this run are in $work"
