@@ -147,10 +147,16 @@ void KString::Append(const KString& other) {
         Assign(other.storage_);
         return;
     }
-    // The extra reference makes appending a string to itself clone first,
-    // and keeps the source alive and unchanged while it is read.
-    KString source(other);
-    MakeWritable()->Append(source);
+    if (&other == this) {
+        // Appending a string to itself: the extra reference makes the write
+        // go to a clone while the source stays as it was.
+        KString source(other);
+        MakeWritable()->Append(source);
+        return;
+    }
+    // A different value sharing this storage raises its count, so
+    // MakeWritable clones and other keeps reading the original.
+    MakeWritable()->Append(other);
 }
 
 void KString::AppendUtf8(const char* utf8) {

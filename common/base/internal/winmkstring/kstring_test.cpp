@@ -74,6 +74,10 @@ TEST(KString, CopyOnWriteAndSelfAppend) {
 
     a.Append(a);
     EXPECT_EQ(u"abab", Wide(a));
+    KString sharer(a);
+    a.Append(sharer);  // another value on the same storage
+    EXPECT_EQ(u"abababab", Wide(a));
+    EXPECT_EQ(u"abab", Wide(sharer));
 
     KString empty;
     empty.Append(b);  // nothing copied: the two share

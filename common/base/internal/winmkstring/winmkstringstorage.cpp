@@ -37,8 +37,10 @@ WinmKStringStorage* WinmKStringStorage::Create(const WCHAR* text, int count) {
 }
 
 void WinmKStringStorage::DropTrailingNuls() {
+    // Only the count goes down: the terminator comes back right after, and
+    // a shrink here would reallocate twice per append at half capacity.
     while (chars.count > 0 && chars.As<WCHAR>()[chars.count - 1] == 0)
-        chars.SetCount(chars.count - 1);
+        --chars.count;
 }
 
 void WinmKStringStorage::Terminate() {
