@@ -28,7 +28,8 @@ void RequestAdapter::Start(RequesterInterface* requester) {
         // nothing is sent.
         LogDebug("RequestAdapter %s %d: failed", name_, LogId());
         succeeded_ = false;
-        requester_->OnFailed(this);
+        if (requester_ != nullptr)
+            requester_->OnFailed(this);
         delete this;
         return;
     }
@@ -95,9 +96,11 @@ void RequestAdapter::Finish(RequestInterface* request, bool innerSucceeded) {
     }
     LogDebug(succeeded_ ? "RequestAdapter %s %d: complete" : "RequestAdapter %s %d: failed", name_,
              LogId());
-    if (succeeded_)
-        requester_->OnComplete(this);
-    else
-        requester_->OnFailed(this);
+    if (requester_ != nullptr) {
+        if (succeeded_)
+            requester_->OnComplete(this);
+        else
+            requester_->OnFailed(this);
+    }
     delete this;
 }
