@@ -382,6 +382,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
         r->collecting.push_back(line);
         return length;
     }
+    if (r->collecting.empty()) return length;  // no status line yet: nothing to end
     if (r->status >= 100 && r->status < 200) {
         r->collecting.clear();
         return length;

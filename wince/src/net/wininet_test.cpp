@@ -407,4 +407,26 @@ TEST(WinInetConnectTo, ReachesAnotherAddressWithTheUrlUnchanged) {
     InternetCloseHandle(root);
 }
 
+TEST(WinInetConnectTo, MalformedRulesFailTheRequestCleanly) {
+    RawServer server(Reply("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
+    std::string port = std::to_string(server.port());
+    HINTERNET root = InternetOpenW(u"agent", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    std::u16string url = U(server.url("/"));
+    // A rule for another host is not used; a rule that cannot be read fails.
+    for (auto [rule, error] :
+         {std::pair<std::string, DWORD>{"garbage", 0},
+          {"127.0.0.1:" + port + ":127.0.0.1:notaport", ERROR_INTERNET_INTERNAL_ERROR}}) {
+        ::setenv("WINM_CONNECT_TO", rule.c_str(), 1);
+        HINTERNET request = InternetOpenUrlW(root, url.c_str(), nullptr, 0, 0, 0);
+        ::unsetenv("WINM_CONNECT_TO");
+        EXPECT_EQ(request != nullptr, error == 0) << rule;
+        if (request == nullptr) {
+            EXPECT_EQ(GetLastError(), error) << rule;
+        } else {
+            InternetCloseHandle(request);
+        }
+    }
+    InternetCloseHandle(root);
+}
+
 }  // namespace
