@@ -16,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -222,6 +223,8 @@ class Tinyproxy {
             int status = 0;
             ::waitpid(pid_, &status, 0);
         }
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
     }
     bool ready() const { return ready_; }
     int port() const { return port_; }
