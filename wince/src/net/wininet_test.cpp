@@ -378,6 +378,25 @@ TEST(WinInetHandles, BadHandlesFailWithoutCrashing) {
     EXPECT_FALSE(InternetCloseHandle(connect));
 }
 
+std::vector<std::pair<DWORD_PTR, DWORD>> g_statusReports;
+void OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
+    g_statusReports.emplace_back(context, status);
+}
+
+TEST(WinInetHandles, StatusCallbackIsInheritedAndHearsClosing) {
+    g_statusReports.clear();
+    HINTERNET root = InternetOpenW(u"a", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+    EXPECT_EQ(InternetSetStatusCallbackW(root, OnStatus), nullptr);
+    HINTERNET connect =
+        InternetConnectW(root, u"127.0.0.1", 80, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 7);
+    ASSERT_NE(connect, nullptr);
+    EXPECT_TRUE(InternetCloseHandle(root));
+    // Only handles with a context report; the root has none.
+    EXPECT_EQ(g_statusReports,
+              (std::vector<std::pair<DWORD_PTR, DWORD>>{{7, INTERNET_STATUS_HANDLE_CLOSING}}));
+    EXPECT_EQ(InternetSetStatusCallbackW(root, OnStatus), INTERNET_INVALID_STATUS_CALLBACK);
+}
+
 TEST(WinInetOptions, TimeoutsTakeFourByteValuesOnly) {
     DWORD ms = 1000;
     EXPECT_FALSE(InternetSetOptionW(nullptr, INTERNET_OPTION_DATA_SEND_TIMEOUT, &ms, 2));
