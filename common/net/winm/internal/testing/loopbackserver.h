@@ -317,7 +317,9 @@ class BlackHolePort {
 // of its own; stopped (and reaped) by the destructor.
 class TinyProxy {
   public:
-    TinyProxy() {
+    // upstreamPort: forward every request to a proxy on that loopback port
+    // (a LoopbackServer answers absolute-form requests like any other).
+    explicit TinyProxy(int upstreamPort = 0) {
         port = FreeLoopbackPort();
         char dir[] = "/tmp/winm-proxy-XXXXXX";
         directory = mkdtemp(dir);
@@ -328,6 +330,8 @@ class TinyProxy {
                      "LogLevel Critical\nLogFile \"%s/tinyproxy.log\"\nPidFile \"%s/pid\"\n"
                      "Allow 127.0.0.1\nViaProxyName \"winmtestproxy\"\n",
                      port, directory.c_str(), directory.c_str());
+        if (upstreamPort != 0)
+            std::fprintf(f, "Upstream http 127.0.0.1:%d\n", upstreamPort);
         std::fclose(f);
         const char* argv[] = {"tinyproxy", "-d", "-c", config.c_str(), nullptr};
         if (posix_spawn(&pid, "/usr/bin/tinyproxy", nullptr, nullptr,
