@@ -161,6 +161,39 @@ TEST_F(HttpRequestTest, LargeBodyWithoutLengthArrivesInPiecesAndInOrder) {
     EXPECT_EQ(e.sizesAtData.back(), 20000);
 }
 
+TEST_F(HttpRequestTest, AbsurdContentLengthReservesLittleAndFails) {
+    LoopbackServer server([](Connection& c) {
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 4000000000\r\n\r\n0123456789");
+    });
+    Exchange e;
+    e.Post(factory, server.Url());
+    e.request->Start(&e);
+    ASSERT_TRUE(Run(e));
+    EXPECT_EQ(e.fails, 1);
+    EXPECT_EQ(e.Body(), "0123456789");
+    EXPECT_LE(e.responseBody.capacity, WinmHttpRequest::kMaxReserve);
+    EXPECT_EQ(e.error.code, 0);
+}
+
+TEST_F(HttpRequestTest, EndlessBodyIsCutOffAtTheLimit) {
+    LoopbackServer server([](Connection& c) {
+        c.Send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n");
+        std::string piece(1 << 20, 'e');
+        for (int i = 0; i <= WinmHttpRequest::kMaxResponseBytes / (1 << 20); ++i) {
+            if (!c.Send(piece))
+                return;
+        }
+    });
+    Exchange e;
+    e.Post(factory, server.Url());
+    e.request->Start(&e);
+    ASSERT_TRUE(Run(e));
+    EXPECT_EQ(e.fails, 1);
+    EXPECT_LE(e.responseBody.count, WinmHttpRequest::kMaxResponseBytes);
+    EXPECT_EQ(e.error.code, 0);
+    EXPECT_EQ(e.ErrorText(), "wininetReadError [8]");
+}
+
 TEST_F(HttpRequestTest, RefusedConnectionFailsWithoutStatus) {
     int port = winmtest::FreeLoopbackPort();
     Exchange e;
