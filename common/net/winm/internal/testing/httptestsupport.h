@@ -122,6 +122,9 @@ class HttpFixture : public ::testing::Test {
   protected:
     void SetUp() override {
         WinceConnMgrResetForTesting();
+        // Direct unless a test says otherwise, whatever proxy the machine's
+        // environment names.
+        WinceConnMgrSetProxy(WinceConnMgrProxyMode::Fixed, u"");
         baseline = LiveBlockCount();
         window = std::make_unique<TestWindow>();
         queue = WINM_NEW(WinmAppEventHandler)(window->Handle());
