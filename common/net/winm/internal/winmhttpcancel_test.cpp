@@ -3,6 +3,11 @@
 // tracked allocator; ASan and TSan check the rest).
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <vector>
+
 #include "common/net/winm/internal/testing/httptestsupport.h"
 
 namespace {
@@ -15,8 +20,109 @@ using winmtest::Response;
 const auto* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new winmtest::PlatformEnvironment);
 
+// Every Internet handle the platform hands out is tracked with its parent;
+// a close ends the handle and, as in WinInet, the handles made from it. At
+// the end of each test no handle may be left open.
+WinmLib g_real;
+std::mutex g_mutex;
+std::map<HINTERNET, HINTERNET> g_live;  // handle -> parent
+std::atomic<int> g_opened{0};
+std::atomic<int> g_closeCalls{0};
+std::atomic<bool> g_holdConnect{false};
+HANDLE g_connectOpened = nullptr;
+HANDLE g_someClosed = nullptr;
+
+HINTERNET Counted(HINTERNET handle, HINTERNET parent = nullptr) {
+    if (handle != nullptr) {
+        g_opened.fetch_add(1);
+        std::lock_guard<std::mutex> hold(g_mutex);
+        g_live[handle] = parent;
+    }
+    return handle;
+}
+
+void Forget(HINTERNET handle) {
+    std::lock_guard<std::mutex> hold(g_mutex);
+    std::vector<HINTERNET> ending{handle};
+    while (!ending.empty()) {
+        HINTERNET h = ending.back();
+        ending.pop_back();
+        g_live.erase(h);
+        for (auto& [child, parent] : g_live)
+            if (parent == h)
+                ending.push_back(child);
+    }
+}
+
+size_t LiveHandles() {
+    std::lock_guard<std::mutex> hold(g_mutex);
+    return g_live.size();
+}
+
+HINTERNET WINAPI OpenCounted(LPCWSTR agent, DWORD access, LPCWSTR proxy, LPCWSTR bypass,
+                             DWORD flags) {
+    return Counted(g_real.InternetOpenW(agent, access, proxy, bypass, flags));
+}
+
+HINTERNET WINAPI ConnectCounted(HINTERNET root, LPCWSTR server, INTERNET_PORT port, LPCWSTR user,
+                                LPCWSTR password, DWORD service, DWORD flags, DWORD_PTR context) {
+    HINTERNET handle = Counted(
+        g_real.InternetConnectW(root, server, port, user, password, service, flags, context), root);
+    if (g_holdConnect.load()) {
+        // Let the cancel land between this call and the next step.
+        SetEvent(g_connectOpened);
+        WaitForSingleObject(g_someClosed, 30000);
+    }
+    return handle;
+}
+
+HINTERNET WINAPI OpenRequestCounted(HINTERNET connect, LPCWSTR verb, LPCWSTR object,
+                                    LPCWSTR version, LPCWSTR referrer, LPCWSTR* accept, DWORD flags,
+                                    DWORD_PTR context) {
+    return Counted(
+        g_real.HttpOpenRequestW(connect, verb, object, version, referrer, accept, flags, context),
+        connect);
+}
+
+HINTERNET WINAPI OpenUrlCounted(HINTERNET root, LPCWSTR url, LPCWSTR headers, DWORD length,
+                                DWORD flags, DWORD_PTR context) {
+    return Counted(g_real.InternetOpenUrlW(root, url, headers, length, flags, context), root);
+}
+
+BOOL WINAPI CloseCounted(HINTERNET handle) {
+    g_closeCalls.fetch_add(1);
+    BOOL ok = g_real.InternetCloseHandle(handle);
+    if (ok)
+        Forget(handle);
+    SetEvent(g_someClosed);
+    return ok;
+}
+
 class HttpCancelTest : public winmtest::HttpFixture {
   protected:
+    void SetUp() override {
+        winmtest::HttpFixture::SetUp();
+        g_real = *g_winmLib;
+        g_opened = 0;
+        g_closeCalls = 0;
+        g_live.clear();
+        g_holdConnect = false;
+        g_connectOpened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        g_someClosed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        g_winmLib->InternetOpenW = &OpenCounted;
+        g_winmLib->InternetConnectW = &ConnectCounted;
+        g_winmLib->HttpOpenRequestW = &OpenRequestCounted;
+        g_winmLib->InternetOpenUrlW = &OpenUrlCounted;
+        g_winmLib->InternetCloseHandle = &CloseCounted;
+    }
+    void TearDown() override {
+        winmtest::HttpFixture::TearDown();
+        EXPECT_EQ(LiveHandles(), 0u) << "Internet handles left open";
+        *g_winmLib = g_real;
+        CloseHandle(g_connectOpened);
+        CloseHandle(g_someClosed);
+    }
+
     static void ExpectSilent(const Exchange& e) {
         EXPECT_FALSE(e.Done());
         EXPECT_TRUE(e.sizesAtData.empty());
@@ -28,6 +134,25 @@ TEST_F(HttpCancelTest, BeforeStart) {
     e.Post(factory, "http://127.0.0.1:1/");
     e.Cancel();
     ExpectSilent(e);
+}
+
+TEST_F(HttpCancelTest, BetweenTwoStepsTheNewHandleIsClosedByTheWorker) {
+    LoopbackServer server([](Connection& c) { c.Send(Response(200, "ok")); });
+    g_holdConnect = true;
+    Exchange e;
+    e.Post(factory, server.Url());
+    e.request->Start(&e);
+    ASSERT_EQ(WaitForSingleObject(g_connectOpened, 30000), WAIT_OBJECT_0);
+    // The connect handle exists but is not yet the request's: the cancel
+    // closes the root handle, and the worker must close the connect handle.
+    e.Cancel();
+    window->Drain();
+    ExpectSilent(e);
+    EXPECT_EQ(g_opened.load(), 2);
+    // The root by the cancel, the connect handle by the worker itself.
+    EXPECT_EQ(g_closeCalls.load(), 2);
+    EXPECT_EQ(LiveHandles(), 0u);
+    EXPECT_EQ(server.Connections(), 0);
 }
 
 TEST_F(HttpCancelTest, WhileConnecting) {
