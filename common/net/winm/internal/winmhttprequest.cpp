@@ -163,8 +163,10 @@ bool WinmHttpRequest::KeepHandle(HINTERNET* field, HINTERNET handle) {
     if (keep)
         *field = handle;
     LeaveCriticalSection(&lock);
-    if (!keep && handle != nullptr)
-        g_winmLib->InternetCloseHandle(handle);
+    // Abort has already run and did not see this handle: close it here.
+    const WinmLib* lib = g_winmLib;
+    if (!keep && handle != nullptr && lib != nullptr && lib->InternetCloseHandle != nullptr)
+        lib->InternetCloseHandle(handle);
     return keep;
 }
 
