@@ -96,15 +96,6 @@ TEST_F(EventQueueTest, FreedSlotsAreReusedLowestFirst) {
     EXPECT_EQ(log[0].lParam, -9);
 }
 
-TEST_F(EventQueueTest, HandlerRegisteredTwiceIsRemovedEverywhere) {
-    RecordingHandler* a = Make(1);
-    EXPECT_EQ(queue.AddHandler(a), 0x8100u);
-    EXPECT_EQ(queue.AddHandler(a), 0x8101u);
-    queue.RemoveHandler(a);
-    EXPECT_FALSE(queue.HandleMessage(FakeWindow(), 0x8100, 0, 0));
-    EXPECT_FALSE(queue.HandleMessage(FakeWindow(), 0x8101, 0, 0));
-}
-
 TEST_F(EventQueueTest, StaleEventOfAReusedSlotGoesToTheNewOccupant) {
     RecordingHandler* a = Make(1);
     RecordingHandler* b = Make(2);
