@@ -11,7 +11,16 @@
 #include <string>
 #include <thread>
 
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <vector>
 
 #include "common/base/trackedalloc.h"
 #include "common/base/winm/internal/winmlib.h"
@@ -19,6 +28,8 @@
 #include "updater/registrysettings.h"
 #include "updater/winmframework.h"
 #include "wince/testing/loader.h"
+
+extern char** environ;
 
 namespace {
 
@@ -164,6 +175,94 @@ TEST_F(InProcessRunTest, MissingInternetLibraryFailsBothExchangesAndStillEnds) {
               ERROR_SUCCESS);
     RegCloseKey(key);
     EXPECT_EQ(value, 0u);
+}
+
+}  // namespace
+
+namespace {
+
+constexpr char kFailAfterVariable[] = "WINM_TEST_FAIL_AFTER";
+constexpr int kEndedAfterFailure = 0;
+constexpr int kFailureNotReached = 3;
+constexpr int kUnclean = 4;
+
+// The child side of the test below: one run in which the tracked allocator
+// fails from the given allocation on.
+TEST_F(InProcessRunTest, ChildRunWithFailingAllocation) {
+    const char* failAfter = std::getenv(kFailAfterVariable);
+    if (failAfter == nullptr) {
+        GTEST_SKIP() << "started by EveryTrackedAllocationFailureEndsTheRun";
+    }
+    SetAllocatorFailureCountdownForTesting(std::atoi(failAfter));
+    int code = Run();
+    // Was the failure reached? Then allocations still fail now.
+    void* probe = AllocTracked(8, "Probe", __FILE__, __LINE__);
+    bool reached = probe == nullptr;
+    FreeTracked(probe);
+    SetAllocatorFailureCountdownForTesting(-1);
+    bool clean =
+        code == 0 && g_framework == nullptr && g_winmLib == nullptr && !UpdaterWindowExists();
+    std::_Exit(!clean ? kUnclean : reached ? kEndedAfterFailure : kFailureNotReached);
+}
+
+// Every tracked allocation of a run fails in turn, each in a child process.
+// A failure the string type cannot survive stops the process at once
+// (abort, by the core library's rule); every other one must let the run end
+// with exit code 0 and no window left, in bounded time.
+TEST_F(InProcessRunTest, EveryTrackedAllocationFailureEndsTheRun) {
+    int ended = 0;
+    int aborted = 0;
+    bool reachedTheEnd = false;
+    std::string log = dir_ + "/child.log";
+    for (int successes = 0; successes < 2000 && !reachedTheEnd; ++successes) {
+        SCOPED_TRACE("allocation " + std::to_string(successes + 1) + " failing");
+        std::string filter = "--gtest_filter=InProcessRunTest.ChildRunWithFailingAllocation";
+        std::string variable = std::string(kFailAfterVariable) + "=" + std::to_string(successes);
+        std::vector<char*> env;
+        for (char** e = environ; *e != nullptr; ++e) {
+            env.push_back(*e);
+        }
+        env.push_back(variable.data());
+        env.push_back(nullptr);
+        char self[] = "/proc/self/exe";
+        char* argv[] = {self, filter.data(), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        pid_t pid = -1;
+        ASSERT_EQ(posix_spawn(&pid, self, &actions, nullptr, argv, env.data()), 0);
+        posix_spawn_file_actions_destroy(&actions);
+
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                FAIL() << "the run did not end";
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (WIFEXITED(status) && WEXITSTATUS(status) == kEndedAfterFailure) {
+            ++ended;
+        } else if (WIFEXITED(status) && WEXITSTATUS(status) == kFailureNotReached) {
+            reachedTheEnd = true;
+        } else if (WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT) {
+            ++aborted;
+        } else {
+            std::ifstream in(log);
+            std::string text((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+            FAIL() << "status " << status << "\n" << text;
+        }
+    }
+    EXPECT_TRUE(reachedTheEnd);
+    // At least the table, the framework, the event handler, the factory,
+    // both requesters and their requests fail without stopping the run.
+    EXPECT_GE(ended, 6);
+    std::printf("allocation failures: %d ended the run, %d stopped the process\n", ended, aborted);
 }
 
 }  // namespace
