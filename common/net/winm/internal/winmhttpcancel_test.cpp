@@ -155,6 +155,18 @@ TEST_F(HttpCancelTest, BetweenTwoStepsTheNewHandleIsClosedByTheWorker) {
     EXPECT_EQ(server.Connections(), 0);
 }
 
+TEST_F(HttpCancelTest, GetOpensNoConnectHandle) {
+    LoopbackServer server([](Connection& c) { c.Send(Response(200, "ok")); });
+    Exchange e;
+    e.Get(factory, server.Url());
+    e.request->Start(&e);
+    ASSERT_TRUE(Run(e));
+    EXPECT_EQ(e.completes, 1);
+    // The root and the URL handle, both closed when the request went.
+    EXPECT_EQ(g_opened.load(), 2);
+    EXPECT_EQ(g_closeCalls.load(), 2);
+}
+
 TEST_F(HttpCancelTest, WhileConnecting) {
     winmtest::BlackHolePort hole;
     ASSERT_TRUE(hole.Blocked());
