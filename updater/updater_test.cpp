@@ -71,6 +71,12 @@ class InProcessRunTest : public ::testing::Test {
         int port = server_.bind_to_any_port("127.0.0.1");
         ASSERT_GT(port, 0);
         thread_ = std::thread([this] { server_.listen_after_bind(); });
+        // A stop() before the loop runs would be lost and the join would hang.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!server_.is_running() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_TRUE(server_.is_running());
         setenv("WINM_CONNECT_TO", ("127.0.0.1:8580:127.0.0.1:" + std::to_string(port)).c_str(), 1);
     }
 

@@ -283,13 +283,20 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "update-service: listening on %s:%d\n", options.host.c_str(), port);
 
     std::atomic<bool> stopping{false};
+    std::atomic<bool> listenEnded{false};
     std::thread stopper([&] {
         int signal = 0;
         sigwait(&signals, &signal);
         stopping = true;
-        server.stop();
+        // A stop() that comes before the accept loop runs is lost, so repeat
+        // it until the loop has ended.
+        while (!listenEnded) {
+            server.stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     });
     bool listened = server.listen_after_bind();
+    listenEnded = true;
     if (!stopping) {
         // The server ended on its own: wake the stopper so it can be joined.
         kill(getpid(), SIGTERM);
