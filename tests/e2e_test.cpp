@@ -221,7 +221,7 @@ TEST(EndToEnd, ExchangesPassThroughTheProxyNamedByHttpProxy) {
 
 TEST(EndToEnd, SecondUpdaterExitsAtOnceWhileOneRuns) {
     Sandbox sandbox;
-    Service service(sandbox, {"--delay", "4000", "--zel", "only-once"});
+    Service service(sandbox, {"--delay-zel", "15000", "--zel", "only-once"});
     Process first = StartUpdater(sandbox, "first", To(service));
     // The ping has arrived and waits for its answer: the first is running.
     ASSERT_TRUE(service.WaitForRequests(1, seconds(60)));

@@ -5,7 +5,7 @@
 //   update-service [--listen HOST] [--port N] [--port-file FILE] [--log FILE]
 //                  [--zel CODE] [--notification N] [--message TEXT] [--url TEXT]
 //                  [--deadline MILLISECONDS] [--fail-zel MODE] [--fail-check MODE]
-//                  [--fail-status CODE] [--delay MILLISECONDS]
+//                  [--fail-status CODE] [--delay-zel MS] [--delay-check MS]
 //   MODE: none, status (an HTTP error), close (the connection is closed after
 //   the headers), version (an answer with envelope version 2), foreign-id (an
 //   answer for another request id).
@@ -46,7 +46,8 @@ struct Options {
     FailMode failZel = FailMode::kNone;
     FailMode failCheck = FailMode::kNone;
     int failStatus = 503;
-    int delayMilliseconds = 0;
+    int delayZelMilliseconds = 0;
+    int delayCheckMilliseconds = 0;
 };
 
 void Usage() {
@@ -56,7 +57,7 @@ void Usage() {
                  "         [--zel CODE] [--notification N] [--message TEXT] [--url TEXT]\n"
                  "         [--deadline MILLISECONDS-SINCE-1970]\n"
                  "         [--fail-zel MODE] [--fail-check MODE] [--fail-status CODE]\n"
-                 "         [--delay MILLISECONDS (before every answer)]\n"
+                 "         [--delay-zel MILLISECONDS] [--delay-check MILLISECONDS]\n"
                  "  MODE: none | status | close | version | foreign-id\n");
 }
 
@@ -136,12 +137,14 @@ bool ParseOptions(int argc, char** argv, Options& options) {
                 return false;
             }
             options.failStatus = static_cast<int>(number);
-        } else if (name == "--delay") {
+        } else if (name == "--delay-zel" || name == "--delay-check") {
             if (!ParseNumber(value, 600000, number)) {
                 std::fprintf(stderr, "update-service: bad delay %s\n", value.c_str());
                 return false;
             }
-            options.delayMilliseconds = static_cast<int>(number);
+            int& delay = name == "--delay-zel" ? options.delayZelMilliseconds
+                                               : options.delayCheckMilliseconds;
+            delay = static_cast<int>(number);
         } else {
             std::fprintf(stderr, "update-service: unknown option %s\n", name.c_str());
             Usage();
@@ -248,8 +251,11 @@ int main(int argc, char** argv) {
         }
         // Logged on arrival, so a delayed answer is already visible.
         log.Write(DescribeRequestJson(log.Next(), decoded, reply, request.get_header_value("Via")));
-        if (options.delayMilliseconds > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(options.delayMilliseconds));
+        int delay = decoded.requestType == kZelType     ? options.delayZelMilliseconds
+                    : decoded.requestType == kCheckType ? options.delayCheckMilliseconds
+                                                        : 0;
+        if (delay > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay));
         }
     });
     server.set_error_handler([&](const httplib::Request& request, httplib::Response& response) {
