@@ -11,6 +11,7 @@
 //   answer for another request id).
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cerrno>
@@ -92,6 +93,15 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         if (name == "--help" || name == "-h") {
             Usage();
             std::exit(0);
+        }
+        static const char* const kKnown[] = {
+            "--listen",       "--port",        "--port-file", "--log",        "--zel",
+            "--notification", "--message",     "--url",       "--deadline",   "--fail-zel",
+            "--fail-check",   "--fail-status", "--delay-zel", "--delay-check"};
+        if (std::find(std::begin(kKnown), std::end(kKnown), name) == std::end(kKnown)) {
+            std::fprintf(stderr, "update-service: unknown option %s\n", name.c_str());
+            Usage();
+            return false;
         }
         if (i + 1 >= argc) {
             std::fprintf(stderr, "update-service: %s needs a value\n", name.c_str());
