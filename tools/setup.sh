@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ clang
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libsqlite3-dev libicu-dev libcpp-httplib-dev
-  g++-mingw-w64-x86-64 tinyproxy sqlite3 python3
+  pkgconf g++-mingw-w64-x86-64 tinyproxy sqlite3 python3
 )
 
 missing=()
