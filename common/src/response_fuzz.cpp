@@ -13,10 +13,12 @@ namespace {
 
 using namespace protocoltest;
 
-DWORD WINAPI FixedClock() { return 12345; }  // request id 0x5EA8
+DWORD WINAPI FixedClock() {
+    return 12345;
+}  // request id 0x5EA8
 
 class CountingPlatform : public PlatformInterface {
-public:
+  public:
     void UpdateCheckFailed() override { ++outcomes; }
     void UpdateCheckCompleted(int32_t, const KString& m, const KString& u,
                               const PackedDateTime&) override {
@@ -35,7 +37,8 @@ public:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) return 0;
+    if (size == 0)
+        return 0;
     static WinmLib table = [] {
         WinmLib t{};
         t.timeGetTime = &FixedClock;
@@ -58,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             ZelUpdater updater(&listener, &factory, &identity, "abc");
             factory.Last()->Complete(body);
         }
-        if (listener.outcomes != 1 || !factory.live.empty()) __builtin_trap();
+        if (listener.outcomes != 1 || !factory.live.empty())
+            __builtin_trap();
         return 0;
     }
 
@@ -80,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         request->ReadAnswer(parser);
         request->Cancel();
     }
-    if (parser.Position() > static_cast<int32_t>(body.size())) __builtin_trap();
+    if (parser.Position() > static_cast<int32_t>(body.size()))
+        __builtin_trap();
     return 0;
 }
