@@ -205,13 +205,19 @@ LONG Exec(sqlite3* db, const char* sql) {
 // One transaction; rolls back unless committed.
 class Txn {
   public:
-    Txn(sqlite3* db, bool write) : db_(db) {
+    Txn() = default;
+    Txn(sqlite3* db, bool write) { Begin(db, write); }
+    ~Txn() { Rollback(); }
+    LONG Begin(sqlite3* db, bool write) {
+        db_ = db;
         err_ = Exec(db_, write ? "BEGIN IMMEDIATE" : "BEGIN");
         open_ = err_ == ERROR_SUCCESS;
+        return err_;
     }
-    ~Txn() {
+    void Rollback() {
         if (open_)
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        open_ = false;
     }
     Txn(const Txn&) = delete;
     Txn& operator=(const Txn&) = delete;
@@ -224,8 +230,8 @@ class Txn {
     }
 
   private:
-    sqlite3* db_;
-    LONG err_;
+    sqlite3* db_ = nullptr;
+    LONG err_ = ERROR_SUCCESS;
     bool open_ = false;
 };
 
@@ -415,10 +421,12 @@ HKEY NewHandle(sqlite3_int64 id) {
 struct Call {
     std::unique_lock<std::mutex> lock{g_mutex};
     sqlite3_int64 key = 0;
+    Txn txn;
     Call() = default;
     Call(const Call&) = delete;
     Call& operator=(const Call&) = delete;
     ~Call() {
+        txn.Rollback();  // before the store may be closed below
         if (g_dropStore && g_db != nullptr) {
             sqlite3_close(g_db);
             g_db = nullptr;
@@ -431,6 +439,15 @@ struct Call {
             return e;
         return OpenStoreLocked();
     }
+    // Starts the call's transaction and checks that the handle's key still
+    // exists (it may have been deleted through another handle or process).
+    LONG Enter(bool write) {
+        LONG e = txn.Begin(g_db, write);
+        if (e == ERROR_SUCCESS)
+            e = KeyExists(key);
+        return e == ERROR_SUCCESS ? e : Fail(e);
+    }
+    LONG Commit() { return txn.Commit(); }
 };
 
 LONG ValueName(LPCWSTR name, Bytes* stored, Bytes* fold) {
@@ -516,11 +533,8 @@ LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) 
     std::vector<std::pair<LPCWSTR, size_t>> parts;
     if ((e = SplitPath(lpSubKey, &parts)) != ERROR_SUCCESS)
         return e;
-    Txn t(g_db, false);
-    if (t.Error() != ERROR_SUCCESS)
-        return Fail(t.Error());
-    if ((e = KeyExists(c.key)) != ERROR_SUCCESS)
-        return Fail(e);
+    if ((e = c.Enter(false)) != ERROR_SUCCESS)
+        return e;
     sqlite3_int64 id = c.key;
     for (const auto& [p, n] : parts) {
         if ((e = FindChild(id, FoldedName(p, n), &id)) != ERROR_SUCCESS)
@@ -544,11 +558,8 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM,
     std::vector<std::pair<LPCWSTR, size_t>> parts;
     if ((e = SplitPath(lpSubKey, &parts)) != ERROR_SUCCESS)
         return e;
-    Txn t(g_db, true);
-    if (t.Error() != ERROR_SUCCESS)
-        return Fail(t.Error());
-    if ((e = KeyExists(c.key)) != ERROR_SUCCESS)
-        return Fail(e);
+    if ((e = c.Enter(true)) != ERROR_SUCCESS)
+        return e;
     sqlite3_int64 id = c.key;
     bool created = false;
     for (const auto& [p, n] : parts) {
@@ -567,7 +578,7 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM,
         }
         id = child;
     }
-    if (created && (e = t.Commit()) != ERROR_SUCCESS)
+    if (created && (e = c.Commit()) != ERROR_SUCCESS)
         return Fail(e);
     *phkResult = NewHandle(id);
     if (lpdwDisposition != nullptr)
@@ -596,11 +607,8 @@ LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWOR
     Bytes name, fold;
     if ((e = ValueName(lpValueName, &name, &fold)) != ERROR_SUCCESS)
         return e;
-    Txn t(g_db, false);
-    if (t.Error() != ERROR_SUCCESS)
-        return Fail(t.Error());
-    if ((e = KeyExists(c.key)) != ERROR_SUCCESS)
-        return Fail(e);
+    if ((e = c.Enter(false)) != ERROR_SUCCESS)
+        return e;
     Stmt s(g_db, "SELECT type, data FROM vals WHERE key=? AND fold=?");
     s.Bind(1, c.key).Bind(2, fold);
     if (!s.Step())
@@ -621,11 +629,8 @@ LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const B
     Bytes name, fold;
     if ((e = ValueName(lpValueName, &name, &fold)) != ERROR_SUCCESS)
         return e;
-    Txn t(g_db, true);
-    if (t.Error() != ERROR_SUCCESS)
-        return Fail(t.Error());
-    if ((e = KeyExists(c.key)) != ERROR_SUCCESS)
-        return Fail(e);
+    if ((e = c.Enter(true)) != ERROR_SUCCESS)
+        return e;
     // An existing value keeps its place in the enumeration and its name's case.
     Stmt s(g_db,
            "INSERT INTO vals(key, name, fold, type, data) VALUES(?, ?, ?, ?, ?)"
@@ -634,7 +639,7 @@ LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const B
     s.Step();
     if ((e = s.Error()) != ERROR_SUCCESS)
         return Fail(e);
-    return Fail(t.Commit());
+    return Fail(c.Commit());
 }
 
 LONG RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
@@ -645,11 +650,8 @@ LONG RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
     Bytes name, fold;
     if ((e = ValueName(lpValueName, &name, &fold)) != ERROR_SUCCESS)
         return e;
-    Txn t(g_db, true);
-    if (t.Error() != ERROR_SUCCESS)
-        return Fail(t.Error());
-    if ((e = KeyExists(c.key)) != ERROR_SUCCESS)
-        return Fail(e);
+    if ((e = c.Enter(true)) != ERROR_SUCCESS)
+        return e;
     Stmt s(g_db, "DELETE FROM vals WHERE key=? AND fold=?");
     s.Bind(1, c.key).Bind(2, fold);
     s.Step();
@@ -657,7 +659,7 @@ LONG RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
         return Fail(e);
     if (sqlite3_changes(g_db) == 0)
         return ERROR_FILE_NOT_FOUND;
-    return Fail(t.Commit());
+    return Fail(c.Commit());
 }
 
 LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
@@ -672,11 +674,8 @@ LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
         return e;
     if (parts.empty())
         return ERROR_INVALID_PARAMETER;
-    Txn t(g_db, true);
-    if (t.Error() != ERROR_SUCCESS)
-        return Fail(t.Error());
-    if ((e = KeyExists(c.key)) != ERROR_SUCCESS)
-        return Fail(e);
+    if ((e = c.Enter(true)) != ERROR_SUCCESS)
+        return e;
     sqlite3_int64 id = c.key;
     for (const auto& [p, n] : parts) {
         if ((e = FindChild(id, FoldedName(p, n), &id)) != ERROR_SUCCESS)
@@ -699,7 +698,7 @@ LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
         if ((e = s.Error()) != ERROR_SUCCESS)
             return Fail(e);
     }
-    return Fail(t.Commit());
+    return Fail(c.Commit());
 }
 
 LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
@@ -710,11 +709,8 @@ LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, L
     LONG e = c.Begin(hKey);
     if (e != ERROR_SUCCESS)
         return e;
-    Txn t(g_db, false);
-    if (t.Error() != ERROR_SUCCESS)
-        return Fail(t.Error());
-    if ((e = KeyExists(c.key)) != ERROR_SUCCESS)
-        return Fail(e);
+    if ((e = c.Enter(false)) != ERROR_SUCCESS)
+        return e;
     Stmt s(g_db, "SELECT name FROM keys WHERE parent=? ORDER BY fold LIMIT 1 OFFSET ?");
     s.Bind(1, c.key).Bind(2, dwIndex);
     if (!s.Step())
@@ -739,11 +735,8 @@ LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchVa
     LONG e = c.Begin(hKey);
     if (e != ERROR_SUCCESS)
         return e;
-    Txn t(g_db, false);
-    if (t.Error() != ERROR_SUCCESS)
-        return Fail(t.Error());
-    if ((e = KeyExists(c.key)) != ERROR_SUCCESS)
-        return Fail(e);
+    if ((e = c.Enter(false)) != ERROR_SUCCESS)
+        return e;
     Stmt s(g_db, "SELECT name, type, data FROM vals WHERE key=? ORDER BY seq LIMIT 1 OFFSET ?");
     s.Bind(1, c.key).Bind(2, dwIndex);
     if (!s.Step())
@@ -765,11 +758,8 @@ LONG RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpR
     LONG e = c.Begin(hKey);
     if (e != ERROR_SUCCESS)
         return e;
-    Txn t(g_db, false);
-    if (t.Error() != ERROR_SUCCESS)
-        return Fail(t.Error());
-    if ((e = KeyExists(c.key)) != ERROR_SUCCESS)
-        return Fail(e);
+    if ((e = c.Enter(false)) != ERROR_SUCCESS)
+        return e;
     Stmt k(g_db, "SELECT count(*), coalesce(max(length(name)), 0) / 2 FROM keys WHERE parent=?");
     k.Bind(1, c.key);
     if (!k.Step())
