@@ -19,6 +19,7 @@
 #include "instancelock.h"
 #include "wince/kernel.h"
 #include "wince/resources.h"
+#include "wince/testing/runtimedir.h"
 
 extern char** environ;
 

@@ -12,6 +12,7 @@
 #include "wince/connmgr.h"
 #include "wince/loader.h"
 #include "wince/testing/net.h"
+#include "wince/testing/runtimedir.h"
 #include "wince/window.h"
 #include "wince/wininet.h"
 

@@ -16,6 +16,7 @@
 
 #include "common/base/winm/internal/winmappeventhandler.h"
 #include "wince.h"
+#include "wince/testing/runtimedir.h"
 
 class TestWindow {
   public:
