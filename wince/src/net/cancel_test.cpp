@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "testservers.h"
+#include "wince/testing/net.h"
 #include "wince/wininet.h"
 
 namespace {
@@ -45,9 +46,14 @@ std::future<Result> SendAsync(HINTERNET request, const std::string* body) {
     });
 }
 
-// Gives a call that has just been started time to block in the platform.
+// Waits until the call started on another thread is blocked inside the
+// platform, so that a close cannot come before the call has the handle.
 void LetItBlock() {
-    std::this_thread::sleep_for(300ms);
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (WinceInternetCallsWaiting() != 1) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the call never blocked";
+        std::this_thread::sleep_for(1ms);
+    }
 }
 
 void ExpectCancelled(std::future<Result>& call) {

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "netutil.h"
+#include "wince/testing/net.h"
 #include "wince/wininet.h"
 
 namespace {
@@ -382,7 +383,8 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
         r->collecting.push_back(line);
         return length;
     }
-    if (r->collecting.empty()) return length;  // no status line yet: nothing to end
+    if (r->collecting.empty())
+        return length;  // no status line yet: nothing to end
     if (r->status >= 100 && r->status < 200) {
         r->collecting.clear();
         return length;
@@ -440,10 +442,17 @@ void Abandon(Request& r, DWORD why) {
     }
 }
 
+// Calls inside Pump, for tests that must act while a call is blocked.
+std::atomic<int> g_callsWaiting{0};
+
 // Drives the transfer until `ready()` holds, the transfer ends, or the
 // handle is closed. A peer that stays silent past the send or receive
 // time-out ends the transfer with ERROR_INTERNET_TIMEOUT.
 void Pump(Request& r, const std::function<bool()>& ready) {
+    struct Waiting {
+        Waiting() { g_callsWaiting.fetch_add(1); }
+        ~Waiting() { g_callsWaiting.fetch_sub(1); }
+    } waiting;
     r.Touch();
     for (;;) {
         if (r.closed.load())
@@ -901,6 +910,10 @@ BOOL WriteNumber(std::string_view value, LPVOID buffer, LPDWORD length) {
 }
 
 }  // namespace
+
+int WinceInternetCallsWaiting() {
+    return g_callsWaiting.load();
+}
 
 // ---- The Win32 functions ------------------------------------------------------
 

@@ -1,6 +1,7 @@
 // Test-only control of the Connection Manager (the "cellcore" module), so
 // that tests can reach the failure paths of code that asks for a data
-// connection. Linux host layer only; never used by the system's own code.
+// connection, and a view into the Internet functions. Linux host layer only;
+// never used by the system's own code.
 #pragma once
 
 #include <optional>
@@ -51,3 +52,8 @@ WinceConnMgrCounters WinceConnMgrGetCounters();
 // Releases every connection, forgets scripts, the proxy override and the
 // counters.
 void WinceConnMgrResetForTesting();
+
+// How many Internet calls (HttpSendRequestW, InternetOpenUrlW,
+// InternetReadFile) are driving a transfer right now, waiting on the network.
+// Lets a test act on a call that is known to be blocked.
+int WinceInternetCallsWaiting();
