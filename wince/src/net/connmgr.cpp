@@ -36,6 +36,7 @@ struct Connection {
     DWORD finalStatus = CONNMGR_STATUS_UNKNOWN;
     bool settled = false;
     bool released = false;
+    bool announced = false;  // Start has posted the statuses before the last
     Clock::time_point settleAt;
     std::thread timer;
 };
@@ -78,6 +79,8 @@ void TimerMain(std::shared_ptr<Connection> c) {
     if (!SettleLocked(*c))
         return;
     s.changed.notify_all();
+    // The last status must not overtake the ones Start posts.
+    s.changed.wait(lock, [&] { return c->announced; });
     const DWORD status = c->status;
     lock.unlock();
     Post(*c, status);
@@ -89,8 +92,8 @@ std::shared_ptr<Connection> Find(HANDLE h) {
     return it == s.connections.end() ? nullptr : it->second;
 }
 
-// Creates a connection for an attempt and starts it; statuses to post are
-// returned through `posts`.
+// Creates a connection for an attempt, starts it and posts its statuses up
+// to the last, which its timer posts if it settles later.
 HRESULT Start(CONNMGR_CONNECTIONINFO* info, HANDLE* handle, std::shared_ptr<Connection>* out) {
     if (info == nullptr || handle == nullptr || info->cbSize != sizeof(CONNMGR_CONNECTIONINFO))
         return E_INVALIDARG;
@@ -100,7 +103,8 @@ HRESULT Start(CONNMGR_CONNECTIONINFO* info, HANDLE* handle, std::shared_ptr<Conn
     std::vector<DWORD> posts;
     {
         std::lock_guard<std::mutex> lock(s.mutex);
-        if (!s.queued.empty()) {
+        const bool queued = !s.queued.empty();
+        if (queued) {
             script = s.queued.front();
             s.queued.pop_front();
         } else {
@@ -126,17 +130,31 @@ HRESULT Start(CONNMGR_CONNECTIONINFO* info, HANDLE* handle, std::shared_ptr<Conn
         if (script.settleAfterMs == 0) {
             SettleLocked(*c);
             posts.push_back(c->status);
+        } else {
+            // The timer waits for the lock, and then for `announced`.
+            try {
+                c->timer = std::thread(TimerMain, c);
+            } catch (...) {
+                // No thread: the attempt never starts, so its script is
+                // left for the next one.
+                if (queued)
+                    s.queued.push_front(script);
+                return E_OUTOFMEMORY;
+            }
         }
         s.connections.emplace(c->id, c);
         ++s.counters.attempts;
         ++s.counters.openConnections;
         s.counters.lastRequest = *info;
         *handle = reinterpret_cast<HANDLE>(c->id);
-        if (!c->settled)
-            c->timer = std::thread(TimerMain, c);
     }
     for (DWORD status : posts)
         Post(*c, status);
+    {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        c->announced = true;
+        s.changed.notify_all();
+    }
     *out = c;
     return S_OK;
 }
