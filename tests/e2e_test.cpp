@@ -250,6 +250,8 @@ TEST(EndToEnd, StoredChannelAndDeviceIdentityReachTheRequests) {
         {"channel missing", false, "", {}, {}},
         {"channel empty", true, "", {}, {}},
         {"channel text", true, "Store 42/beta", {}, {kDevice, "Store 42/beta", "en_US"}},
+        // Longer than a request can carry: the default applies.
+        {"channel too long", true, std::string(40000, 'c'), {}, {}},
         {"pocket pc in Switzerland",
          false,
          "",

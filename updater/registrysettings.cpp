@@ -18,6 +18,15 @@ namespace {
 // registry's own answer.
 constexpr DWORD kInlineBytes = 256;
 
+// The bytes the text takes in a request: the same conversion the request
+// builder makes.
+int Utf8Length(const KString& text) {
+    if (text.IsEmpty()) {
+        return 0;
+    }
+    return WideCharToMultiByte(CP_UTF8, 0, text.WideChars(), text.Length(), NULL, 0, NULL, NULL);
+}
+
 }  // namespace
 
 bool ReadSettingText(const RegistrySetting& setting, KString& destination) {
@@ -35,7 +44,9 @@ bool ReadSettingText(const RegistrySetting& setting, KString& destination) {
     if (result == ERROR_MORE_DATA) {
         // count now holds the size the value needs. Ask once more with a
         // buffer of that size; a value that grew in between fails the read.
-        if (count > kMaxSettingTextBytes) {
+        // Every code unit takes at least one UTF-8 byte, so a value with
+        // more units than the bound allows (plus a terminator) cannot fit.
+        if (count > (kMaxSettingTextUtf8Bytes + 1u) * sizeof(WCHAR)) {
             RegCloseKey(key);
             return false;
         }
@@ -53,7 +64,11 @@ bool ReadSettingText(const RegistrySetting& setting, KString& destination) {
 
     bool read = result == ERROR_SUCCESS;
     if (read) {
-        destination = KString::FromWide(buffer, static_cast<int>(count / sizeof(WCHAR)));
+        KString value = KString::FromWide(buffer, static_cast<int>(count / sizeof(WCHAR)));
+        read = Utf8Length(value) <= kMaxSettingTextUtf8Bytes;
+        if (read) {
+            destination = value;
+        }
     }
     if (buffer != inlineBuffer) {
         FreeTracked(buffer);

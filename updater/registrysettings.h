@@ -31,14 +31,17 @@ extern const RegistrySetting kResponseUrlSetting;          // REG_SZ, written
 extern const RegistrySetting kUpgradeBeforeSetting;        // REG_DWORD, written
 extern const RegistrySetting kLastUpdateCheckSetting;      // REG_DWORD, written
 
-// The longest value ReadSettingText accepts, terminator included: the most
-// UTF-16 code units a protocol string can carry (65,535 UTF-8 bytes never
-// need more than 65,535 code units), plus one for the terminator.
-constexpr DWORD kMaxSettingTextBytes = (65535u + 1u) * 2u;
+// The longest text ReadSettingText accepts, in UTF-8 bytes. The distribution
+// channel shares a 16-bit client-string block with four other values and the
+// stored code goes out behind a 16-bit length; half that range keeps both
+// requests sendable, where a longer value would make every run fail.
+constexpr int kMaxSettingTextUtf8Bytes = 32767;
 
 // Reads the value as UTF-16 text whatever its stored type; trailing NULs are
 // dropped. Returns false and leaves destination untouched when the key or
-// value is missing, unreadable or longer than kMaxSettingTextBytes.
+// value is missing or unreadable, or when its UTF-8 form is longer than
+// kMaxSettingTextUtf8Bytes (a value stored with more code units than that,
+// terminators included, is refused before it is read).
 bool ReadSettingText(const RegistrySetting& setting, KString& destination);
 
 // Writes value as REG_SZ with exactly one terminating NUL.

@@ -91,7 +91,7 @@ TEST_F(RegistrySettingsTest, RoundTripsTextWithoutTheTerminator) {
 }
 
 TEST_F(RegistrySettingsTest, ReadsLongValuesUpToWhatARequestCanCarry) {
-    for (int length : {127, 128, 4000, 65535}) {
+    for (int length : {127, 128, 300, 4000, 32767}) {
         KString text = Repeat('z', length);
         ASSERT_TRUE(WriteSettingText(kZelSetting, text));
         KString read;
@@ -99,12 +99,41 @@ TEST_F(RegistrySettingsTest, ReadsLongValuesUpToWhatARequestCanCarry) {
         EXPECT_EQ(read.Length(), length);
         EXPECT_TRUE(read.Equals(text)) << length;
     }
-    // One code unit more than a protocol string can hold: the read fails
-    // and the caller's default stands.
-    ASSERT_TRUE(WriteSettingText(kZelSetting, Repeat('z', 65536)));
-    KString read("default");
-    EXPECT_FALSE(ReadSettingText(kZelSetting, read));
-    EXPECT_TRUE(read.Equals(KString("default")));
+    // Longer values would not fit a request: the read fails and the
+    // caller's default stands.
+    for (int length : {32768, 40000, 65536}) {
+        ASSERT_TRUE(WriteSettingText(kDistributionChannelSetting, Repeat('c', length)));
+        KString read("Web");
+        EXPECT_FALSE(ReadSettingText(kDistributionChannelSetting, read)) << length;
+        EXPECT_TRUE(read.Equals(KString("Web"))) << length;
+    }
+}
+
+TEST_F(RegistrySettingsTest, TheBoundCountsUtf8BytesNotCodeUnits) {
+    struct Case {
+        const char* character;  // UTF-8
+        int fitting;            // how many fit in 32,767 bytes
+    };
+    // Two, three and four bytes per character; the last is a surrogate pair.
+    for (const Case& c :
+         {Case{"\xC3\xA9", 16383}, Case{"\xE2\x82\xAC", 10922}, Case{"\xF0\x9F\x98\x80", 8191}}) {
+        SCOPED_TRACE(c.character);
+        std::string utf8;
+        for (int i = 0; i < c.fitting; ++i) {
+            utf8 += c.character;
+        }
+        KString fits(utf8.c_str());
+        ASSERT_TRUE(WriteSettingText(kZelSetting, fits));
+        KString read;
+        ASSERT_TRUE(ReadSettingText(kZelSetting, read));
+        EXPECT_TRUE(read.Equals(fits));
+
+        utf8 += c.character;
+        ASSERT_TRUE(WriteSettingText(kZelSetting, KString(utf8.c_str())));
+        read = KString("default");
+        EXPECT_FALSE(ReadSettingText(kZelSetting, read));
+        EXPECT_TRUE(read.Equals(KString("default")));
+    }
 }
 
 TEST_F(RegistrySettingsTest, ReadsWhateverTypeIsStoredAsText) {

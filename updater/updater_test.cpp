@@ -134,6 +134,24 @@ TEST_F(InProcessRunTest, ARunEndsWithEveryTrackedBlockReleased) {
     EXPECT_EQ(LiveBlockCount(), live);
 }
 
+TEST_F(InProcessRunTest, StoredValuesTooLongForARequestAreIgnored) {
+    // Sent as stored, either would make its request unbuildable on every
+    // run: the channel overflows the client block, the code (80,000 bytes
+    // of UTF-8) its 16-bit length.
+    std::string code;
+    for (int i = 0; i < 40000; ++i) {
+        code += "\xC3\xA9";
+    }
+    ASSERT_TRUE(
+        WriteSettingText(kDistributionChannelSetting, KString(std::string(65500, 'c').c_str())));
+    ASSERT_TRUE(WriteSettingText(kZelSetting, KString(code.c_str())));
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(requests_, 2);
+    EXPECT_TRUE(ReadText(kZelSetting, "in-process-zel"));
+    KString mark;
+    EXPECT_FALSE(ReadSettingText(kLastUpdateCheckSetting, mark));
+}
+
 TEST_F(InProcessRunTest, NoMemoryForThePlatformTableEndsStartUp) {
     int live = LiveBlockCount();
     SetAllocatorFailureForTesting(true);
