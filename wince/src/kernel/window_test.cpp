@@ -11,7 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -75,17 +79,25 @@ HWND Create(const std::u16string& cls, const WCHAR* title = u"title") {
                            CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
 }
 
-// Runs the calling thread's loop until WM_QUIT; returns its exit code.
+// Runs the calling thread's loop until WM_QUIT; returns its exit code, or -1
+// (and fails the test) if no WM_QUIT comes within a generous deadline.
 int RunLoop() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     MSG msg;
-    BOOL got;
-    while ((got = GetMessageW(&msg, nullptr, 0, 0)) != 0) {
-        EXPECT_NE(got, -1);
+    for (;;) {
+        if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                ADD_FAILURE() << "no WM_QUIT";
+                return -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        if (msg.message == WM_QUIT)
+            return static_cast<int>(msg.wParam);
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
     }
-    EXPECT_EQ(msg.message, WM_QUIT);
-    return static_cast<int>(msg.wParam);
 }
 
 // ---------------------------------------------------------------------------
@@ -237,10 +249,36 @@ TEST(MessageLoop, ManyThreadsPostWhileTheOwnerWaits) {
                 ASSERT_TRUE(PostMessageW(window, WM_APP + 0x100, t, i));
         });
 
+    // Wakes the waiting loop if the messages never all come.
+    constexpr UINT kGiveUp = WM_APP + 0x101;
+    std::mutex watchdogMutex;
+    std::condition_variable watchdogWake;
+    bool loopDone = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(watchdogMutex);
+        if (!watchdogWake.wait_for(lock, std::chrono::seconds(60), [&] { return loopDone; }))
+            PostMessageW(window, kGiveUp, 0, 0);
+    });
+    struct StopWatchdog {
+        std::function<void()> stop;
+        ~StopWatchdog() { stop(); }
+    } stopWatchdog{[&] {
+        {
+            std::lock_guard<std::mutex> lock(watchdogMutex);
+            loopDone = true;
+        }
+        watchdogWake.notify_all();
+        watchdog.join();
+    }};
+
     std::vector<int> next(kThreads, 0);
     int received = 0;
     MSG msg;
     while (received < kThreads * kEach && GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (msg.message == kGiveUp) {
+            ADD_FAILURE() << "only " << received << " messages came";
+            break;
+        }
         ASSERT_EQ(msg.hwnd, window);
         ASSERT_EQ(msg.message, WM_APP + 0x100u);
         int t = static_cast<int>(msg.wParam);
