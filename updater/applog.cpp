@@ -11,18 +11,25 @@ namespace {
 
 constexpr int kMaxLogLevel = 9;
 
+// Each line goes out in one write, so that lines of the worker and window
+// threads never mix. The formatter ends inner lines with CR LF; a terminal
+// wants LF.
+void WriteLine(char* bytes, int count) {
+    int kept = 0;
+    for (int i = 0; i < count; ++i) {
+        if (bytes[i] != '\r') {
+            bytes[kept++] = bytes[i];
+        }
+    }
+    std::fwrite(bytes, 1, static_cast<std::size_t>(kept), stderr);
+    std::fflush(stderr);
+}
+
 void WriteToStderr(const KString& line) {
     GrowableArray utf8(1);
     line.ToUtf8(utf8);
-    // The formatter ends inner lines with CR LF; a terminal wants LF.
-    const char* bytes = static_cast<const char*>(utf8.data);
-    for (int i = 0; i < utf8.count; ++i) {
-        if (bytes[i] != '\r') {
-            std::fputc(bytes[i], stderr);
-        }
-    }
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
+    utf8.InsertAt(utf8.End(), 1, "\n");
+    WriteLine(utf8.As<char>(), utf8.count);
 }
 
 }  // namespace

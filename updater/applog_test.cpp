@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
+#include <string>
+#include <thread>
 
 #include "common/base/log.h"
 
@@ -27,8 +30,9 @@ TEST(AppLogTest, ComposedLinesReachStderrAtTheChosenLevel) {
     ::testing::internal::CaptureStderr();
     LogWarning("request failed [%d]", 12029);
     LogDebug("not at level 1");
+    LogWarning("two\nlines");  // the formatter's CR is dropped
     std::string written = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(written, "**W: request failed [12029]\n");
+    EXPECT_EQ(written, "**W: request failed [12029]\n**W: two\nlines\n");
 
     RemoveLog();
     ::testing::internal::CaptureStderr();
@@ -39,6 +43,32 @@ TEST(AppLogTest, ComposedLinesReachStderrAtTheChosenLevel) {
     InstallLogFromEnvironment();
     EXPECT_EQ(LogLevel.load(), 0);
     RemoveLog();
+}
+
+TEST(AppLogTest, LinesOfTwoThreadsNeverMix) {
+    setenv("WINM_LOG_LEVEL", "1", 1);
+    InstallLogFromEnvironment();
+    const std::string a(200, 'a'), b(200, 'b');
+    ::testing::internal::CaptureStderr();
+    auto writeLines = [](const std::string* text) {
+        for (int i = 0; i < 200; ++i) {
+            LogWarning("%s", text->c_str());
+        }
+    };
+    std::thread first(writeLines, &a);
+    std::thread second(writeLines, &b);
+    first.join();
+    second.join();
+    std::istringstream written(::testing::internal::GetCapturedStderr());
+    int lines = 0, mixed = 0;
+    for (std::string line; std::getline(written, line); ++lines) {
+        mixed += line != "**W: " + a && line != "**W: " + b;
+    }
+    EXPECT_EQ(lines, 400);
+    EXPECT_EQ(mixed, 0);
+    unsetenv("WINM_LOG_LEVEL");
+    RemoveLog();
+    LogLevel = 0;
 }
 
 }  // namespace
