@@ -8,7 +8,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +23,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "wince/testing/spawn.h"
 
 extern char** environ;
 
@@ -237,6 +238,13 @@ class Tinyproxy {
 
   private:
     void Start() {
+        if (pid_ > 0) {
+            // A previous try that never became ready.
+            ::kill(pid_, SIGKILL);
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+            pid_ = -1;
+        }
         port_ = UnusedPort();
         const std::string conf = dir_ + "/tinyproxy.conf";
         std::ofstream out(conf);
@@ -249,18 +257,17 @@ class Tinyproxy {
             << "PidFile \"" << dir_ << "/tinyproxy.pid\"\n"
             << "Allow 127.0.0.1\n"
             << "ViaProxyName \"winmtestproxy\"\n";
-        if (::getuid() == 0)
-            out << "User nobody\nGroup nogroup\n";
+        // No User line: it stays this process's user, as a change of user
+        // would clear the signal that stops it when the test dies.
         out.close();
         std::vector<std::string> args = {"/usr/bin/tinyproxy", "-d", "-c", conf};
         std::vector<char*> argv;
         for (auto& a : args)
             argv.push_back(a.data());
         argv.push_back(nullptr);
-        if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-            pid_ = -1;
+        pid_ = WinceSpawnTiedToParent(argv[0], argv.data());
+        if (pid_ < 0)
             return;
-        }
         // Ready once it accepts connections.
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (std::chrono::steady_clock::now() < deadline) {
