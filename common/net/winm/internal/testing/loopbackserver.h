@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,6 +25,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "wince/testing/spawn.h"
 
 extern char** environ;
 
@@ -314,15 +315,46 @@ class BlackHolePort {
 };
 
 // tinyproxy in the foreground on a free loopback port, with a configuration
-// of its own; stopped (and reaped) by the destructor.
+// of its own; stopped (and reaped) by the destructor, and killed with the
+// test process if that dies first.
 class TinyProxy {
   public:
     // upstreamPort: forward every request to a proxy on that loopback port
     // (a LoopbackServer answers absolute-form requests like any other).
     explicit TinyProxy(int upstreamPort = 0) {
-        port = FreeLoopbackPort();
         char dir[] = "/tmp/winm-proxy-XXXXXX";
         directory = mkdtemp(dir);
+        // The port is free when picked but released before tinyproxy binds
+        // it; another process may take it meanwhile, so a proxy that does
+        // not come up is started again on another port.
+        for (int attempt = 0; attempt < 5 && !ready; ++attempt)
+            Start(upstreamPort);
+    }
+    ~TinyProxy() {
+        Stop();
+        std::error_code ignored;
+        std::filesystem::remove_all(directory, ignored);
+    }
+    bool Ready() const { return ready; }
+    std::u16string Server() const {
+        std::string text = "127.0.0.1:" + std::to_string(port);
+        return std::u16string(text.begin(), text.end());
+    }
+    int Port() const { return port; }
+
+  private:
+    void Stop() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            int status = 0;
+            waitpid(pid, &status, 0);
+            pid = -1;
+        }
+    }
+
+    void Start(int upstreamPort) {
+        Stop();  // a previous try that never became ready
+        port = FreeLoopbackPort();
         std::string config = directory + "/tinyproxy.conf";
         FILE* f = std::fopen(config.c_str(), "w");
         std::fprintf(f,
@@ -334,11 +366,9 @@ class TinyProxy {
             std::fprintf(f, "Upstream http 127.0.0.1:%d\n", upstreamPort);
         std::fclose(f);
         const char* argv[] = {"tinyproxy", "-d", "-c", config.c_str(), nullptr};
-        if (posix_spawn(&pid, "/usr/bin/tinyproxy", nullptr, nullptr,
-                        const_cast<char* const*>(argv), environ) != 0) {
-            pid = -1;
+        pid = WinceSpawnTiedToParent("/usr/bin/tinyproxy", const_cast<char* const*>(argv));
+        if (pid < 0)
             return;
-        }
         // Ready when it accepts connections; bounded.
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!PortAccepts(port) && std::chrono::steady_clock::now() < deadline) {
@@ -352,23 +382,7 @@ class TinyProxy {
         }
         ready = PortAccepts(port);
     }
-    ~TinyProxy() {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            int status = 0;
-            waitpid(pid, &status, 0);
-        }
-        std::error_code ignored;
-        std::filesystem::remove_all(directory, ignored);
-    }
-    bool Ready() const { return ready; }
-    std::u16string Server() const {
-        std::string text = "127.0.0.1:" + std::to_string(port);
-        return std::u16string(text.begin(), text.end());
-    }
-    int Port() const { return port; }
 
-  private:
     pid_t pid = -1;
     int port = 0;
     bool ready = false;
