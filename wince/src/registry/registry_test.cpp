@@ -475,10 +475,10 @@ TEST_F(RegistryTest, ThreadsShareTheStoreSafely) {
 // Runs only as the child of the concurrency test below: writes COUNT values
 // named PREFIX-i and bumps a shared value COUNT times, each its own call.
 TEST(RegistryChild, Writer) {
-    const char* spec = std::getenv("WINCE_REG_CHILD");
-    if (spec == nullptr)
+    const char* childArgs = std::getenv("WINCE_REG_CHILD");
+    if (childArgs == nullptr)
         GTEST_SKIP() << "run by RegistryTest.TwoProcessesLoseNoWrite";
-    std::string s(spec);
+    std::string s(childArgs);
     std::string prefix = s.substr(0, s.find(','));
     int count = std::atoi(s.substr(s.find(',') + 1).c_str());
     HKEY k = nullptr;
