@@ -32,6 +32,18 @@ void WriteToStderr(const KString& line) {
     WriteLine(utf8.As<char>(), utf8.count);
 }
 
+// Lines written where memory has run out: no allocation here either.
+void WriteTextToStderr(const char* line) {
+    char buffer[kLogTextBytes + 1];
+    int n = 0;
+    while (n < kLogTextBytes && line[n] != 0) {
+        buffer[n] = line[n];
+        ++n;
+    }
+    buffer[n++] = '\n';
+    WriteLine(buffer, n);
+}
+
 }  // namespace
 
 int ParseLogLevel(const char* text) {
@@ -53,8 +65,10 @@ int ParseLogLevel(const char* text) {
 void InstallLogFromEnvironment() {
     LogLevel = ParseLogLevel(std::getenv("WINM_LOG_LEVEL"));
     SetLogSink(WriteToStderr);
+    SetLogTextSink(WriteTextToStderr);
 }
 
 void RemoveLog() {
     SetLogSink(NULL);
+    SetLogTextSink(NULL);
 }

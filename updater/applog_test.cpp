@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "common/base/log.h"
+#include "common/base/trackedalloc.h"
 
 namespace {
 
@@ -66,6 +67,21 @@ TEST(AppLogTest, LinesOfTwoThreadsNeverMix) {
     }
     EXPECT_EQ(lines, 400);
     EXPECT_EQ(mixed, 0);
+    unsetenv("WINM_LOG_LEVEL");
+    RemoveLog();
+    LogLevel = 0;
+}
+
+TEST(AppLogTest, OutOfMemoryWarningsNeedNoMemory) {
+    setenv("WINM_LOG_LEVEL", "1", 1);
+    InstallLogFromEnvironment();
+    ::testing::internal::CaptureStderr();
+    SetAllocatorFailureForTesting(true);
+    void* block = AllocTracked(24, "Widget", "", 0);
+    SetAllocatorFailureForTesting(false);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "**W: Could not allocate 24 bytes for a Widget\n");
+    EXPECT_EQ(block, nullptr);
     unsetenv("WINM_LOG_LEVEL");
     RemoveLog();
     LogLevel = 0;

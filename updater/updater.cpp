@@ -36,7 +36,7 @@ bool InitInstance(HINSTANCE instance) {
     // the run: start-up ends here.
     g_winmLib = WINM_NEW(WinmLib)();
     if (g_winmLib == NULL) {
-        LogWarning("no memory for the platform library table");
+        LogWarningText("no memory for the platform library table");
         return false;
     }
     g_winmLib->Load();
@@ -78,7 +78,7 @@ bool InitInstance(HINSTANCE instance) {
     WinmFramework* framework = WINM_NEW(WinmFramework)(window);
     if (framework == NULL) {
         // g_framework is still null, so WM_DESTROY only ends the window.
-        LogWarning("no memory for the framework");
+        LogWarningText("no memory for the framework");
         DestroyWindow(window);
         return false;
     }

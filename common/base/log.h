@@ -15,9 +15,21 @@ extern std::atomic<int32_t> LogLevel;
 // Format as KString::Format.
 void LogWarning(const char* format, ...);
 void LogDebug(const char* format, ...);
+// A warning for the paths where memory has run out: formatted as printf
+// does into a buffer on the stack (cut at kLogTextBytes) and handed to the
+// text sink without allocating. Without a text sink the line goes to the
+// line sink, which needs memory.
+void LogWarningText(const char* format, ...);
 // Builds prefix + formatted text and hands the line to the sink.
 void ComposeLogLine(const char* prefix, const char* format, va_list args);
 
 // The sink receives each composed line (without a line end); null, the
 // default, discards lines. May be called from any thread.
 void SetLogSink(void (*sink)(const KString& line));
+
+// The longest line LogWarningText composes, in bytes.
+constexpr int kLogTextBytes = 255;
+// The text sink receives LogWarningText's lines as NUL-terminated UTF-8
+// (without a line end); it must not allocate. Null, the default, sends them
+// to the line sink instead. May be called from any thread.
+void SetLogTextSink(void (*sink)(const char* line));

@@ -50,7 +50,10 @@ void* AllocTracked(int size, const char* className, const char* file, int line) 
     if (total > 0 && !InjectedFailure())
         memory = std::malloc(static_cast<std::size_t>(total));
     if (memory == nullptr) {
-        LogWarning("Could not allocate %d bytes for a %s", size, className);
+        // Composing through a KString would need the memory that just
+        // ran out.
+        LogWarningText("Could not allocate %d bytes for a %s", size,
+                       className != nullptr ? className : "");
         return nullptr;
     }
     auto* header = static_cast<TrackedBlockHeader*>(memory);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "common/base/internal/winmkstring/kstring.h"
@@ -82,6 +83,42 @@ TEST(TrackedAlloc, FailureIsReportedAsAWarning) {
     EXPECT_TRUE(
         g_lastLine.Equals(KString::Format("**W: Could not allocate %d bytes for a Widget", size)));
     g_lastLine = KString();
+}
+
+std::string g_textLine;
+int g_textLines = 0;
+
+TEST(TrackedAlloc, FailureWarnsWithoutAllocating) {
+    // A KString line would need tracked memory, which is failing here: the
+    // warning takes the text sink, and the line sink is never asked.
+    g_lines = 0;
+    SetLogSink([](const KString&) { ++g_lines; });
+    SetLogTextSink([](const char* line) {
+        ++g_textLines;
+        g_textLine = line;
+    });
+    LogLevel = 1;
+    SetAllocatorFailureForTesting(true);
+    EXPECT_EQ(nullptr, AllocTracked(24, "Widget", "", 0));
+    SetAllocatorFailureForTesting(false);
+    LogLevel = 0;
+    SetLogTextSink(nullptr);
+    SetLogSink(nullptr);
+    EXPECT_EQ(0, g_lines);
+    EXPECT_EQ(1, g_textLines);
+    EXPECT_EQ("**W: Could not allocate 24 bytes for a Widget", g_textLine);
+
+    // A class name too long for the line is cut, never overrun.
+    SetLogTextSink([](const char* line) { g_textLine = line; });
+    LogLevel = 1;
+    std::string longName(1000, 'n');
+    SetAllocatorFailureForTesting(true);
+    EXPECT_EQ(nullptr, AllocTracked(8, longName.c_str(), "", 0));
+    SetAllocatorFailureForTesting(false);
+    LogLevel = 0;
+    SetLogTextSink(nullptr);
+    EXPECT_EQ(static_cast<size_t>(kLogTextBytes), g_textLine.size());
+    EXPECT_EQ(0u, g_textLine.find("**W: Could not allocate 8 bytes for a nnn"));
 }
 
 struct Tracked {
