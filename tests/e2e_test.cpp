@@ -221,7 +221,9 @@ TEST(EndToEnd, ExchangesPassThroughTheProxyNamedByHttpProxy) {
 
 TEST(EndToEnd, SecondUpdaterExitsAtOnceWhileOneRuns) {
     Sandbox sandbox;
-    Service service(sandbox, {"--delay-zel", "15000", "--zel", "only-once"});
+    // The service logs the ping on arrival and answers 5 s later: the
+    // second updater starts and ends within that window.
+    Service service(sandbox, {"--delay-zel", "5000", "--zel", "only-once"});
     Process first = StartUpdater(sandbox, "first", To(service));
     // The ping has arrived and waits for its answer: the first is running.
     ASSERT_TRUE(service.WaitForRequests(1, seconds(60)));
