@@ -183,19 +183,31 @@ TEST(EndToEnd, ExchangesPassThroughTheProxyNamedByHttpProxy) {
     Sandbox sandbox;
     Service service(sandbox, kAnswers);
     // The service stands behind the proxy as its upstream, so the proxy's
-    // own connection reaches it whatever the URL's port.
-    int proxyPort = FreePort();
-    std::string proxyLog = sandbox.Path("tinyproxy.log");
-    {
-        std::ofstream config(sandbox.Path("tinyproxy.conf"));
-        config << "Port " << proxyPort << "\nListen 127.0.0.1\nTimeout 60\n"
-               << "LogFile \"" << proxyLog << "\"\nLogLevel Info\nMaxClients 20\n"
-               << "Allow 127.0.0.1\nupstream http 127.0.0.1:" << service.port() << "\n";
+    // own connection reaches it whatever the URL's port. The free port may
+    // be taken before the proxy binds it; the proxy then exits at once and
+    // is started again on another.
+    int proxyPort = 0;
+    std::string proxyLog;
+    Process proxy;
+    bool accepting = false;
+    for (int attempt = 1; attempt <= 5 && !accepting; ++attempt) {
+        std::string name = "tinyproxy" + std::to_string(attempt);
+        proxyPort = FreePort();
+        proxyLog = sandbox.Path(name + ".log");
+        {
+            std::ofstream config(sandbox.Path(name + ".conf"));
+            config << "Port " << proxyPort << "\nListen 127.0.0.1\nTimeout 60\n"
+                   << "LogFile \"" << proxyLog << "\"\nLogLevel Info\nMaxClients 20\n"
+                   << "Allow 127.0.0.1\nupstream http 127.0.0.1:" << service.port() << "\n";
+        }
+        proxy = Process({WINM_TINYPROXY_PATH, "-d", "-c", sandbox.Path(name + ".conf")},
+                        sandbox.env(), sandbox.Path(name + ".out"), sandbox.Path(name + ".err"));
+        auto deadline = std::chrono::steady_clock::now() + seconds(30);
+        while (!accepting && proxy.Running() && std::chrono::steady_clock::now() < deadline) {
+            accepting = WaitForText(proxyLog, "Accepting connections", milliseconds(100));
+        }
     }
-    Process proxy({WINM_TINYPROXY_PATH, "-d", "-c", sandbox.Path("tinyproxy.conf")}, sandbox.env(),
-                  sandbox.Path("tinyproxy.out"), sandbox.Path("tinyproxy.err"));
-    ASSERT_TRUE(WaitForText(proxyLog, "Accepting connections", seconds(30)))
-        << ReadFile(sandbox.Path("tinyproxy.err"));
+    ASSERT_TRUE(accepting) << ReadFile(sandbox.Path("tinyproxy5.err"));
 
     for (const char* variable : {"http_proxy", "HTTP_PROXY"}) {
         SCOPED_TRACE(variable);
