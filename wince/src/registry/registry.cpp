@@ -407,6 +407,21 @@ LONG FindChild(sqlite3_int64 parent, const Bytes& fold, sqlite3_int64* child) {
     return s.Error();
 }
 
+// Walks an existing subkey path down from `from`; ERROR_FILE_NOT_FOUND when
+// any part of it is missing.
+LONG FindPath(sqlite3_int64 from, const std::vector<std::pair<LPCWSTR, size_t>>& parts,
+              sqlite3_int64* id) {
+    *id = from;
+    for (const auto& [p, n] : parts) {
+        LONG e = FindChild(*id, FoldedName(p, n), id);
+        if (e != ERROR_SUCCESS)
+            return Fail(e);
+        if (*id == 0)
+            return ERROR_FILE_NOT_FOUND;
+    }
+    return ERROR_SUCCESS;
+}
+
 HKEY NewHandle(sqlite3_int64 id) {
     ULONG_PTR v = g_nextHandle;
     g_nextHandle += 4;
@@ -535,13 +550,9 @@ LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) 
         return e;
     if ((e = c.Enter(false)) != ERROR_SUCCESS)
         return e;
-    sqlite3_int64 id = c.key;
-    for (const auto& [p, n] : parts) {
-        if ((e = FindChild(id, FoldedName(p, n), &id)) != ERROR_SUCCESS)
-            return Fail(e);
-        if (id == 0)
-            return ERROR_FILE_NOT_FOUND;
-    }
+    sqlite3_int64 id = 0;
+    if ((e = FindPath(c.key, parts, &id)) != ERROR_SUCCESS)
+        return e;
     *phkResult = NewHandle(id);
     return ERROR_SUCCESS;
 }
@@ -676,13 +687,9 @@ LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
         return ERROR_INVALID_PARAMETER;
     if ((e = c.Enter(true)) != ERROR_SUCCESS)
         return e;
-    sqlite3_int64 id = c.key;
-    for (const auto& [p, n] : parts) {
-        if ((e = FindChild(id, FoldedName(p, n), &id)) != ERROR_SUCCESS)
-            return Fail(e);
-        if (id == 0)
-            return ERROR_FILE_NOT_FOUND;
-    }
+    sqlite3_int64 id = 0;
+    if ((e = FindPath(c.key, parts, &id)) != ERROR_SUCCESS)
+        return e;
     static const char* const kDeletes[] = {
         "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL"
         " SELECT k.id FROM keys k JOIN sub ON k.parent=sub.id)"
