@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/base/winm/internal/winmlib.h"
+#include "common/src/mockplatform.h"
 #include "common/src/protocoltestsupport.h"
 #include "common/src/updatecheckrequest/updatechecker.h"
 #include "common/src/updatecheckrequest/zelupdater.h"
@@ -39,15 +40,6 @@ class FixedClockTable {
   private:
     WinmLib table_{};
     WinmLib* saved_;
-};
-
-class MockPlatform : public PlatformInterface {
-  public:
-    MOCK_METHOD(void, UpdateCheckFailed, (), (override));
-    MOCK_METHOD(void, UpdateCheckCompleted,
-                (int32_t, const KString&, const KString&, const PackedDateTime&), (override));
-    MOCK_METHOD(void, ZelUpdateCompleted, (const KString&), (override));
-    MOCK_METHOD(void, ZelUpdateFailed, (), (override));
 };
 
 const Bytes kZelRequest = {

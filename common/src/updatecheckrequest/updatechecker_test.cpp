@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/base/trackedalloc.h"
+#include "common/src/mockplatform.h"
 #include "common/src/protocoltestsupport.h"
 
 using namespace protocoltest;
@@ -16,15 +17,6 @@ using ::testing::_;
 using ::testing::StrictMock;
 
 namespace {
-
-class MockPlatform : public PlatformInterface {
-  public:
-    MOCK_METHOD(void, UpdateCheckFailed, (), (override));
-    MOCK_METHOD(void, UpdateCheckCompleted,
-                (int32_t, const KString&, const KString&, const PackedDateTime&), (override));
-    MOCK_METHOD(void, ZelUpdateCompleted, (const KString&), (override));
-    MOCK_METHOD(void, ZelUpdateFailed, (), (override));
-};
 
 // The answer fields as ReadAnswer leaves them, starting from recognisable
 // values so that "unchanged" can be told from "emptied".

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/base/winm/internal/winmlib.h"
+#include "common/src/mockplatform.h"
 #include "common/src/protocoltestsupport.h"
 
 using namespace protocoltest;
@@ -13,15 +14,6 @@ using ::testing::_;
 using ::testing::StrictMock;
 
 namespace {
-
-class MockPlatform : public PlatformInterface {
-  public:
-    MOCK_METHOD(void, UpdateCheckFailed, (), (override));
-    MOCK_METHOD(void, UpdateCheckCompleted,
-                (int32_t, const KString&, const KString&, const PackedDateTime&), (override));
-    MOCK_METHOD(void, ZelUpdateCompleted, (const KString&), (override));
-    MOCK_METHOD(void, ZelUpdateFailed, (), (override));
-};
 
 DWORD WINAPI Clock12345() {
     return 12345;
