@@ -28,10 +28,30 @@ function(winm_add_tests_in dir)
   endforeach()
 endfunction()
 
+# winm_add_fuzzers_in(DIR LIBS lib ...): with WINM_FUZZ, one libFuzzer
+# executable for every *_fuzz.cpp directly in DIR, named after the file. Its
+# seed corpus lives in DIR/corpus/<name> (tools/fuzz.sh runs them all).
+function(winm_add_fuzzers_in dir)
+  if(NOT WINM_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(F "" "" "LIBS" ${ARGN})
+  file(GLOB fuzzers CONFIGURE_DEPENDS ${dir}/*_fuzz.cpp)
+  foreach(src IN LISTS fuzzers)
+    get_filename_component(base ${src} NAME_WE)
+    add_executable(${base} ${src})
+    target_include_directories(${base} PRIVATE ${WINM_INCLUDE_DIRS})
+    target_compile_options(${base} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${base} PRIVATE -fsanitize=fuzzer)
+    target_link_libraries(${base} PRIVATE ${F_LIBS})
+  endforeach()
+endfunction()
+
 # winm_library(NAME DIR dir [LIBS public libs...] [TEST_LIBS extra test libs...])
 # A static library of every *.cpp directly in DIR except tests and fuzz
 # targets (an interface library while DIR has none yet), plus one test
-# executable per *_test.cpp in DIR linked against it.
+# executable per *_test.cpp (and fuzz target per *_fuzz.cpp) in DIR linked
+# against it.
 function(winm_library name)
   cmake_parse_arguments(L "" "DIR" "LIBS;TEST_LIBS" ${ARGN})
   file(GLOB all CONFIGURE_DEPENDS ${L_DIR}/*.cpp)
@@ -51,4 +71,5 @@ function(winm_library name)
     target_link_libraries(${name} INTERFACE ${L_LIBS})
   endif()
   winm_add_tests_in(${L_DIR} LIBS ${name} ${L_TEST_LIBS})
+  winm_add_fuzzers_in(${L_DIR} LIBS ${name} ${L_TEST_LIBS})
 endfunction()

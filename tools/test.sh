@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing, then builds and tests the plain,
-# ASan+UBSan and TSan presets and runs the mingw-w64 compile check.
+# ASan+UBSan and TSan presets, runs the mingw-w64 compile check and runs every
+# fuzz target for 10 s.
 # Usage: tools/test.sh [preset...]   (default: default asan tsan)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,3 +20,6 @@ done
 
 echo "=== mingw-w64 compile check"
 tools/mingw-check.sh
+
+echo "=== fuzz smoke"
+tools/fuzz.sh 10

@@ -88,7 +88,8 @@ TEST(KString, CopyOnWriteAndSelfAppend) {
 
     KString self("s");
     KStringStorage* before = self.Storage();
-    self = self;
+    const KString& alias = self;  // what a generic caller's a = b can be
+    self = alias;
     EXPECT_EQ(before, self.Storage());
     EXPECT_EQ(1, before->refCount.load());
 

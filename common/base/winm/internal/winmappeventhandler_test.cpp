@@ -24,7 +24,7 @@ struct Delivery {
 };
 
 // Records every event it receives; an optional action runs inside HandleEvent.
-class RecordingHandler : public WinmEventHandlerInterface {
+class RecordingHandler final : public WinmEventHandlerInterface {
   public:
     RecordingHandler(int id, std::vector<Delivery>* log, int* depth)
         : id(id), log(log), depth(depth) {}

@@ -1,0 +1,86 @@
+// Parses arbitrary bytes as an http_proxy value. What is accepted names a
+// host made only of printable characters, taken from the value itself, with
+// a port in range when there is one; written back in the long form it
+// parses to the same proxy. The parts then go through the UTF-8 conversion
+// the Connection Manager applies and come back unchanged.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "netutil.h"
+
+namespace {
+
+using wince::net::ParseProxyVariable;
+using wince::net::ProxyAddress;
+
+bool Same(const ProxyAddress& a, const ProxyAddress& b) {
+    return a.server == b.server && a.user == b.user && a.password == b.password;
+}
+
+void CheckServer(const std::string& server) {
+    if (server.empty() || server.front() == ':')
+        std::abort();
+    for (char c : server) {
+        auto u = static_cast<unsigned char>(c);
+        if (u <= 0x20 || u >= 0x7F || c == '/' || c == '?' || c == '#' || c == '@')
+            std::abort();
+    }
+    auto colon = server.rfind(':');
+    auto bracket = server.rfind(']');
+    if (colon == std::string::npos || (bracket != std::string::npos && bracket > colon))
+        return;
+    const std::string port = server.substr(colon + 1);
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != port.npos)
+        std::abort();
+    unsigned long n = std::stoul(port);
+    if (n == 0 || n > 65535)
+        std::abort();
+}
+
+void CheckUtf8(const std::string& text) {
+    std::u16string wide = wince::net::FromUtf8(text);
+    if (wide.size() > text.size())
+        std::abort();
+    std::string back = wince::net::ToUtf8(wide);
+    if (wince::net::FromUtf8(back) != wide)
+        std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > 4096)
+        return 0;
+    const std::string_view value(reinterpret_cast<const char*>(data), size);
+    auto proxy = ParseProxyVariable(value);
+    if (!proxy)
+        return 0;
+    CheckServer(proxy->server);
+    if (value.find(proxy->server) == value.npos ||
+        proxy->user.size() + proxy->password.size() + proxy->server.size() > size ||
+        value.find(proxy->user) == value.npos || value.find(proxy->password) == value.npos)
+        std::abort();
+
+    std::string longForm = "http://";
+    if (!proxy->user.empty() || !proxy->password.empty()) {
+        longForm += proxy->user;
+        if (!proxy->password.empty())
+            longForm += ":" + proxy->password;
+        longForm += "@";
+    }
+    longForm += proxy->server + "/";
+    auto again = ParseProxyVariable(longForm);
+    if (!again || !Same(*again, *proxy))
+        std::abort();
+    auto bare = ParseProxyVariable(proxy->server);
+    if (!bare || bare->server != proxy->server || !bare->user.empty() || !bare->password.empty())
+        std::abort();
+
+    CheckUtf8(proxy->server);
+    CheckUtf8(proxy->user);
+    CheckUtf8(proxy->password);
+    return 0;
+}
