@@ -1,0 +1,60 @@
+// Registry handles: the table from HKEY values to key ids, and the frame
+// every registry call runs in.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <mutex>
+
+#include "reg_sqlite.h"
+#include "reg_store.h"
+#include "wince/registry.h"
+
+namespace wince::reg {
+
+// The key id of a handle (a predefined root or one we handed out).
+LONG KeyIdOf(HKEY h, sqlite3_int64* id);
+
+// ERROR_KEY_DELETED when the key is gone; call inside a transaction.
+LONG KeyExists(sqlite3_int64 id);
+
+// Hands out a new handle to key `id`. Caller holds g_mutex.
+HKEY NewHandle(sqlite3_int64 id);
+
+// Every call: lock, open the store, resolve the handle, check that its key
+// still exists, all inside one transaction.
+// Declared first in every call, so it is destroyed after the call's
+// statements and transaction.
+struct Call {
+    std::unique_lock<std::mutex> lock{g_mutex};
+    sqlite3_int64 key = 0;
+    Txn txn;
+    Call() = default;
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+    ~Call() {
+        txn.Rollback();  // before the store may be closed below
+        if (g_dropStore && g_db != nullptr) {
+            sqlite3_close(g_db);
+            g_db = nullptr;
+        }
+        g_dropStore = false;
+    }
+    LONG Begin(HKEY h) {
+        LONG e = KeyIdOf(h, &key);
+        if (e != ERROR_SUCCESS)
+            return e;
+        return OpenStoreLocked();
+    }
+    // Starts the call's transaction and checks that the handle's key still
+    // exists (it may have been deleted through another handle or process).
+    LONG Enter(bool write) {
+        LONG e = txn.Begin(g_db, write);
+        if (e == ERROR_SUCCESS)
+            e = KeyExists(key);
+        return e == ERROR_SUCCESS ? e : Fail(e);
+    }
+    LONG Commit() { return txn.Commit(); }
+};
+
+}  // namespace wince::reg
