@@ -202,7 +202,8 @@ TEST_F(ConnMgr, ProxyComesFromTheEnvironment) {
     ASSERT_EQ(query(), S_OK);
     EXPECT_EQ(std::u16string(config.szProxyServer), u"127.0.0.1:8888");
     EXPECT_EQ(std::u16string(config.szUsername), u"user");
-    for (const char* bad : {"socks5://h:1", "h:0", "h:port", "h:99999", "http://", "a b:1"}) {
+    for (const char* bad : {"socks5://h:1", "h:0", "h:port", "h:99999", "http://", "a b:1", "a;b:1",
+                            "a=b:1", "[::1;x]:1"}) {
         ::setenv("http_proxy", bad, 1);
         EXPECT_NE(query(), S_OK) << bad;
     }

@@ -32,6 +32,30 @@ void AppendUtf8(std::string& out, char32_t c) {
     }
 }
 
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// A host name (letters, digits, '-', '.', '_') or a bracketed IPv6 address.
+bool IsHost(std::string_view host) {
+    if (host.empty())
+        return false;
+    if (host.front() == '[') {
+        if (host.size() < 3 || host.back() != ']')
+            return false;
+        for (char c : host.substr(1, host.size() - 2))
+            if (!IsHexDigit(c) && c != ':' && c != '.')
+                return false;
+        return true;
+    }
+    for (char c : host) {
+        bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!letter && !(c >= '0' && c <= '9') && c != '-' && c != '.' && c != '_')
+            return false;
+    }
+    return true;
+}
+
 char Lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -159,17 +183,17 @@ std::optional<ProxyAddress> ParseProxyVariable(std::string_view value) {
         if (colon != std::string_view::npos)
             proxy.password = std::string(userinfo.substr(colon + 1));
     }
-    if (value.empty() || value.front() == ':')
-        return std::nullopt;
-    for (char c : value) {
-        auto u = static_cast<unsigned char>(c);
-        if (u <= 0x20 || u >= 0x7F)
-            return std::nullopt;
-    }
-    // A port, when given, must be a number in range.
+    // The host is a name or a bracketed IPv6 address, a port, when given, a
+    // number in range. Nothing else may pass: the server goes on as an
+    // InternetOpenW proxy list, where ';', '=' and blanks have a meaning.
     auto bracket = value.rfind(']');
     auto colon = value.rfind(':');
-    if (colon != std::string_view::npos && (bracket == std::string_view::npos || colon > bracket)) {
+    const bool hasPort =
+        colon != std::string_view::npos && (bracket == std::string_view::npos || colon > bracket);
+    std::string_view host = hasPort ? value.substr(0, colon) : value;
+    if (!IsHost(host))
+        return std::nullopt;
+    if (hasPort) {
         std::string_view port = value.substr(colon + 1);
         if (port.empty() || port.size() > 5)
             return std::nullopt;
@@ -181,8 +205,6 @@ std::optional<ProxyAddress> ParseProxyVariable(std::string_view value) {
         }
         if (n == 0 || n > 65535)
             return std::nullopt;
-    } else if (value.front() != '[' && value.find(':') != std::string_view::npos) {
-        return std::nullopt;
     }
     proxy.server = std::string(value);
     return proxy;

@@ -2,7 +2,9 @@
 // host made only of printable characters, taken from the value itself, with
 // a port in range when there is one; written back in the long form it
 // parses to the same proxy. The parts then go through the UTF-8 conversion
-// the Connection Manager applies and come back unchanged.
+// the Connection Manager applies and come back unchanged, and the server,
+// handed on as an InternetOpenW proxy list, is the proxy that list picks.
+// The same bytes read as a proxy list pick one of the list's own servers.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include <string_view>
 
 #include "netutil.h"
+#include "proxy_list.h"
 
 namespace {
 
@@ -49,12 +52,33 @@ void CheckUtf8(const std::string& text) {
         std::abort();
 }
 
+void CheckList(const std::string& list) {
+    for (bool secure : {false, true}) {
+        std::string url = wince::net::ProxyFor(list, secure);
+        if (url.empty())
+            continue;
+        std::string_view server = url;
+        if (list.find(url) == std::string::npos) {
+            const std::string_view added =
+                url.compare(0, 9, "socks4://") == 0 ? "socks4://" : "http://";
+            if (url.compare(0, added.size(), added) != 0)
+                std::abort();
+            server.remove_prefix(added.size());
+        }
+        if (server.empty() || server.find_first_of(" ;") != std::string_view::npos ||
+            list.find(server) == std::string::npos)
+            std::abort();
+    }
+    wince::net::Bypassed(list, "updates.example");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 4096)
         return 0;
     const std::string_view value(reinterpret_cast<const char*>(data), size);
+    CheckList(std::string(value));
     auto proxy = ParseProxyVariable(value);
     if (!proxy)
         return 0;
@@ -82,5 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckUtf8(proxy->server);
     CheckUtf8(proxy->user);
     CheckUtf8(proxy->password);
+    for (bool secure : {false, true})
+        if (wince::net::ProxyFor(proxy->server, secure) != "http://" + proxy->server)
+            std::abort();
     return 0;
 }
