@@ -132,36 +132,33 @@ TEST(EndToEnd, FailedPingStillChecksAndKeepsTheStoredCode) {
     }
 }
 
-TEST(EndToEnd, FailedCheckWritesOnlyTheFailureMark) {
-    for (const char* mode : {"status", "close"}) {
+// Whatever made the check fail, the stored answer stays, the failure mark
+// is written and level 1 names the cause.
+TEST(EndToEnd, FailedCheckKeepsTheStoredAnswerAndSaysWhy) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"status", "update check failed: HTTP status 503"},
+        {"close", "update check failed: wininetReadError [0]"},
+        {"version", "update check failed: the service's answer could not be read"},
+        {"foreign-id", "update check failed: the service's answer could not be read"},
+        {"html", "update check failed: the service's answer could not be read"},
+    };
+    for (const auto& [mode, warning] : cases) {
         SCOPED_TRACE(mode);
         Sandbox sandbox;
-        Service service(sandbox, {"--zel", "code-1", "--fail-check", mode});
-        ExpectCleanRun(RunUpdater(sandbox, To(service)));
+        sandbox.SetPluginText("response_message", "Version 2 is out");
+        Service service(sandbox, {"--zel", "code-1", "--fail-check", mode, "--notification", "9"});
+        RunResult run = RunUpdater(sandbox, To(service));
+        ExpectCleanRun(run);
+        EXPECT_NE(run.errors.find(std::string("**W: ") + warning + "\n"), std::string::npos)
+            << run.errors;
         EXPECT_EQ(service.Requests().size(), 2u);
 
         std::map<std::string, RegistryValue> values = sandbox.PluginValues();
-        EXPECT_EQ(values.size(), 2u);
+        EXPECT_EQ(values.size(), 3u);
         EXPECT_EQ(values["zel"].data, "code-1");
+        EXPECT_EQ(values["response_message"].data, "Version 2 is out");
         ASSERT_EQ(values.count("last_update_check"), 1u);
         EXPECT_EQ(Dword(values["last_update_check"]), 0u);
-    }
-}
-
-TEST(EndToEnd, CheckAnswerWithoutAMatchingBlockStoresTheEmptyAnswer) {
-    for (const char* mode : {"version", "foreign-id"}) {
-        SCOPED_TRACE(mode);
-        Sandbox sandbox;
-        Service service(sandbox, {"--fail-check", mode, "--notification", "9"});
-        ExpectCleanRun(RunUpdater(sandbox, To(service)));
-
-        std::map<std::string, RegistryValue> values = sandbox.PluginValues();
-        EXPECT_EQ(Dword(values["update_notification"]), 0u);
-        EXPECT_EQ(values["response_message"].type, "REG_SZ");
-        EXPECT_EQ(values["response_message"].data, "");
-        EXPECT_EQ(values["response_url"].data, "");
-        EXPECT_EQ(Dword(values["upgrade_before"]), 0u);
-        EXPECT_EQ(values.count("last_update_check"), 0u);
     }
 }
 
@@ -297,6 +294,28 @@ TEST(EndToEnd, StoredChannelAndDeviceIdentityReachTheRequests) {
         ExpectCheck(requests[1], c.client);
         std::map<std::string, RegistryValue> values = sandbox.PluginValues();
         EXPECT_EQ(values.count("distribution_channel"), c.seed ? 1u : 0u);
+    }
+}
+
+TEST(EndToEnd, ServiceRefusesBadOptionsBeforeItListens) {
+    Sandbox sandbox;
+    const std::vector<std::vector<std::string>> cases = {
+        {"--deadline", "abc"},
+        {"--deadline", "12e5"},
+        {"--log", sandbox.Path("missing/requests.jsonl")},
+        {"--port-file", sandbox.dir()},
+        {"--port-file", sandbox.Path("missing/port")},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i][1]);
+        std::vector<std::string> argv = {WINM_SERVICE_PATH, "--port", "0"};
+        argv.insert(argv.end(), cases[i].begin(), cases[i].end());
+        const std::string err = sandbox.Path("bad" + std::to_string(i) + ".err");
+        Process service(argv, sandbox.env(), sandbox.Path("bad.out"), err);
+        EXPECT_EQ(service.Wait(seconds(30)), 2);
+        std::vector<std::string> errors = ReadLines(err);
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0].rfind("update-service: ", 0), 0u) << errors[0];
     }
 }
 

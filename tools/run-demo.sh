@@ -7,6 +7,7 @@
 #
 # Usage: tools/run-demo.sh [update-service options...]
 #   e.g. tools/run-demo.sh --zel my-code --fail-check status
+# (README lists the examples; tools/test.sh runs each of them.)
 # WINM_DEMO_BUILD_DIR chooses the build directory (default build/default);
 # WINM_LOG_LEVEL (default 1) how much the updater tells on stderr.
 set -euo pipefail
@@ -72,15 +73,23 @@ echo "== the two exchanges as the service decoded them"
 show_requests
 echo "== the registry values the run left (winmreg query)"
 "$winmreg" query "$key"
-deadline=$("$winmreg" query "$key" /v upgrade_before 2>/dev/null | sed -n 's/.*REG_DWORD *//p')
+# A failed check leaves the answer values alone and writes the failure mark.
+query_value() {
+  "$winmreg" query "$key" /v "$1" 2>/dev/null | sed -n 's/.*REG_[A-Z_]* *//p' || true
+}
+deadline=$(query_value upgrade_before)
 if [ -n "$deadline" ]; then
   echo "   (upgrade_before is $(date -u -d "@$((deadline))" '+%Y-%m-%d %H:%M:%S UTC'))"
+fi
+if [ -n "$(query_value last_update_check)" ]; then
+  echo "   (last_update_check is set: the update check failed, the stored answer was kept)"
 fi
 
 echo "== second run: the stored \"zel\" goes back to the service"
 run_updater
 echo "== the second run's distribution ping as the service decoded it"
 sed -n 3p "$work/requests.jsonl" | python3 -m json.tool
-"$winmreg" query "$key" /v zel
+# After failed pings no code was ever stored.
+"$winmreg" query "$key" /v zel || echo "   (no \"zel\" stored: the distribution ping failed)"
 
 echo "== stopping the service; files of this run are in $work"

@@ -18,6 +18,15 @@ for p in "${presets[@]}"; do
   ctest --preset "$p" -j "$jobs"
 done
 
+# The main job as README shows it: every example must end with exit code 0.
+echo "=== README examples of tools/run-demo.sh"
+mapfile -t examples < <(grep -E '^    tools/run-demo\.sh( |$)' README.md)
+for example in "${examples[@]}"; do
+  read -r -a words <<<"$example"
+  echo "--- ${words[*]}"
+  WINM_DEMO_BUILD_DIR=build/default "${words[@]}" >/dev/null
+done
+
 echo "=== mingw-w64 compile check"
 tools/mingw-check.sh
 

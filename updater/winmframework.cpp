@@ -102,6 +102,7 @@ WinmFramework::WinmFramework(HWND mainWindow)
     if (httpRequestFactory == NULL) {
         // No request can run, so the update check has failed: record that
         // and finish, or nothing would ever end the run.
+        LogWarning("update check failed: no HTTP request factory");
         UpdateCheckFailed();
         return;
     }
@@ -111,6 +112,7 @@ WinmFramework::WinmFramework(HWND mainWindow)
     zelUpdater = WINM_NEW(ZelUpdater)(this, httpRequestFactory, this, zel);
     if (zelUpdater == NULL) {
         // A ping that cannot be made counts as a failed ping.
+        LogWarning("distribution ping failed: no memory for the requester");
         ZelUpdateFailed();
     }
 }
@@ -127,6 +129,7 @@ WinmFramework::~WinmFramework() {
 void WinmFramework::StartUpdateCheck() {
     UpdateChecker* checker = WINM_NEW(UpdateChecker)(this, httpRequestFactory, this);
     if (checker == NULL) {
+        LogWarning("update check failed: no memory for the requester");
         UpdateCheckFailed();
         return;
     }
@@ -136,8 +139,8 @@ void WinmFramework::StartUpdateCheck() {
     updateChecker = checker;
 }
 
+// The requesters warn with the cause before they report a failure.
 void WinmFramework::UpdateCheckFailed() {
-    LogWarning("update check failed");
     finished = true;
     WriteSettingDword(kLastUpdateCheckSetting, 0);
 }
@@ -159,7 +162,6 @@ void WinmFramework::ZelUpdateCompleted(const KString& zel) {
 }
 
 void WinmFramework::ZelUpdateFailed() {
-    LogWarning("distribution ping failed; the stored code stays");
     StartUpdateCheck();
 }
 

@@ -89,13 +89,34 @@ bool GenericNeskRequest::Prepare() {
     if (http == nullptr)
         return false;
     SetInnerRequest(http);
+    http_ = http;
     requester_ = nullptr;
     return true;
 }
 
-void GenericNeskRequest::OnInnerFailed() {}
+void GenericNeskRequest::OnInnerFailed() {
+    // The exchange reports before it destroys itself, so it is still alive.
+    if (http_ != nullptr)
+        failedStatus_ = http_->GetStatusCode();
+    http_ = nullptr;
+    exchangeFailed_ = true;
+}
+
+KString GenericNeskRequest::FailureText() const {
+    if (failedStatus_ != 0 && (failedStatus_ < 200 || failedStatus_ >= 400))
+        return KString::Format("HTTP status %d", static_cast<int>(failedStatus_));
+    if (!transportError_.text.IsEmpty())
+        return transportError_.text;
+    if (exchangeCompleted_)
+        return KString("the service's answer could not be read");
+    if (exchangeFailed_)
+        return KString("the exchange failed");
+    return KString("the request could not be made");
+}
 
 void GenericNeskRequest::OnInnerComplete() {
+    http_ = nullptr;
+    exchangeCompleted_ = true;
     NeskResponseParser response(&responseBody_);
     if (response.ReadShort() != kEnvelopeVersion || response.HasError())
         return;
@@ -127,6 +148,7 @@ void GenericNeskRequest::OnInnerComplete() {
         if (block.HasError())
             return;
         NeskResponseParser answer(&message);
+        answerRead_ = true;
         ReadAnswer(answer);
     }
 }

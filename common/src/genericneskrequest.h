@@ -33,6 +33,14 @@ class GenericNeskRequest : public RequestAdapter {
     void OnInnerComplete() override;
     void OnInnerFailed() override;
 
+    // Why the request failed, for the log: "HTTP status N" for an HTTP
+    // error status, else the transport error text, else the reason this
+    // request gave itself.
+    KString FailureText() const;
+    // Whether the walk handed an answer carrying this request's id to
+    // ReadAnswer.
+    bool answerRead() const { return answerRead_; }
+
     // Appends the type-specific part of the request block.
     virtual void WritePayload(NeskRequestBuilder& builder) = 0;
     // Reads one answer message; parser covers exactly that message.
@@ -53,4 +61,11 @@ class GenericNeskRequest : public RequestAdapter {
     GrowableArray responseBody_{1};
     TransportError transportError_;
     uint16_t requestId_ = 0;
+    bool answerRead_ = false;
+    // The HTTP exchange while it runs (owned by itself): its status is read
+    // when it fails.
+    HttpRequestInterface* http_ = nullptr;
+    int32_t failedStatus_ = 0;
+    bool exchangeFailed_ = false;
+    bool exchangeCompleted_ = false;
 };

@@ -279,6 +279,38 @@ TEST(GenericNeskRequest, TransportFailureKeepsTheErrorInsideTheRequest) {
     EXPECT_EQ(Utf8(updater.code()), "abc");
 }
 
+// Level 1 says why an exchange failed: the status of an HTTP error, else
+// the transport error text, else what kept the request from running.
+TEST(GenericNeskRequest, FailureWarningNamesTheCause) {
+    FixedIdentity identity;
+    struct Case {
+        int32_t status;
+        const char* text;
+        bool create;
+        const char* warning;
+    };
+    const Case cases[] = {
+        {503, "wininetReadError [0]", true, "HTTP status 503"},
+        {0, "wininetHttpError [0 12029]", true, "wininetHttpError [0 12029]"},
+        {200, "wininetReadError [0]", true, "wininetReadError [0]"},
+        {0, nullptr, false, "the request could not be made"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.warning);
+        WarningLog log;
+        ScriptedHttpFactory factory;
+        factory.refuseCreate = !c.create;
+        StrictMock<MockPlatform> listener;
+        EXPECT_CALL(listener, ZelUpdateFailed());
+        ZelUpdater updater(&listener, &factory, &identity, "abc");
+        if (c.create)
+            factory.Last()->Fail(0, c.text, c.status);
+        EXPECT_THAT(WarningLog::lines(),
+                    ::testing::ElementsAre(std::string("**W: distribution ping failed: ") +
+                                           c.warning + "; the stored code stays"));
+    }
+}
+
 TEST(GenericNeskRequest, EndpointIsTheConfiguredService) {
     EXPECT_EQ(Utf8(ProtocolEndpointUrl()),
               "http://" WINM_SERVICE_HOSTPORT "/m/appreq/mobilesearchapp");

@@ -9,7 +9,9 @@
 
 #include "common/base/growablearray.h"
 #include "common/base/internal/winmkstring/kstring.h"
+#include "common/base/log.h"
 #include "common/src/clientheaderinterface.h"
+#include "common/src/genericneskrequest.h"
 #include "common/src/httprequestinterface.h"
 
 namespace protocoltest {
@@ -62,7 +64,7 @@ class ScriptedHttpRequest : public HttpRequestInterface {
     void Start(RequesterInterface* requester) override;
     void Cancel() override;
     void AddHeader(const GrowableArray&, const GrowableArray&) override {}
-    int32_t GetStatusCode() override { return 200; }
+    int32_t GetStatusCode() override { return status_; }
     HeaderFieldIteratorInterface* CreateHeaderFieldIterator() override { return nullptr; }
 
     void Deliver(const Bytes& bytes) {
@@ -78,8 +80,10 @@ class ScriptedHttpRequest : public HttpRequestInterface {
         requester->OnComplete(this);
         delete this;
     }
-    // Writes the error record, reports OnFailed and destroys itself.
-    void Fail(int32_t code, const char* text) {
+    // Writes the error record, reports OnFailed and destroys itself; status
+    // is what GetStatusCode then answers.
+    void Fail(int32_t code, const char* text, int32_t status = 0) {
+        status_ = status;
         error_->code = code;
         error_->text = KString(text);
         RequesterInterface* requester = requester_;
@@ -96,6 +100,7 @@ class ScriptedHttpRequest : public HttpRequestInterface {
     TransportError* error_;
     RequesterInterface* requester_ = nullptr;
     bool started_ = false;
+    int32_t status_ = 200;
 };
 
 class ScriptedHttpFactory : public HttpRequestFactory {
@@ -216,5 +221,31 @@ inline Bytes Response(const std::vector<Bytes>& blocks) {
 inline Bytes AnswerResponse(uint16_t id, const Bytes& message) {
     return Response({Block(0x8100, AnswerBlockData(id, message))});
 }
+
+// The id of the protocol request a scripted HTTP request runs for.
+inline uint16_t RequestIdOf(ScriptedHttpRequest* http) {
+    return dynamic_cast<GenericNeskRequest*>(http->requester())->requestId();
+}
+
+// Collects the warnings logged while it lives.
+class WarningLog {
+  public:
+    WarningLog() {
+        lines().clear();
+        savedLevel_ = LogLevel.exchange(1);
+        SetLogSink([](const KString& line) { lines().push_back(Utf8(line)); });
+    }
+    ~WarningLog() {
+        SetLogSink(nullptr);
+        LogLevel = savedLevel_;
+    }
+    static std::vector<std::string>& lines() {
+        static std::vector<std::string> collected;
+        return collected;
+    }
+
+  private:
+    int32_t savedLevel_;
+};
 
 }  // namespace protocoltest

@@ -8,7 +8,8 @@
 //                  [--fail-status CODE] [--delay-zel MS] [--delay-check MS]
 //   MODE: none, status (an HTTP error), close (the connection is closed after
 //   the headers), version (an answer with envelope version 2), foreign-id (an
-//   answer for another request id).
+//   answer for another request id), html (status 200 with a web page, as a
+//   captive portal answers).
 #include <httplib.h>
 
 #include <algorithm>
@@ -26,6 +27,7 @@
 #include <string>
 #include <thread>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tools/update-service/servicecodec.h"
@@ -34,7 +36,7 @@ namespace {
 
 constexpr char kEndpointPattern[] = "(?:http://[^/]+)?/m/appreq/mobilesearchapp";
 
-enum class FailMode { kNone, kStatus, kClose, kVersion, kForeignId };
+enum class FailMode { kNone, kStatus, kClose, kVersion, kForeignId, kHtml };
 
 struct Options {
     std::string host = "127.0.0.1";
@@ -59,7 +61,7 @@ void Usage() {
                  "         [--deadline MILLISECONDS-SINCE-1970]\n"
                  "         [--fail-zel MODE] [--fail-check MODE] [--fail-status CODE]\n"
                  "         [--delay-zel MILLISECONDS] [--delay-check MILLISECONDS]\n"
-                 "  MODE: none | status | close | version | foreign-id\n");
+                 "  MODE: none | status | close | version | foreign-id | html\n");
 }
 
 bool ParseMode(const std::string& text, FailMode& mode) {
@@ -73,6 +75,8 @@ bool ParseMode(const std::string& text, FailMode& mode) {
         mode = FailMode::kVersion;
     else if (text == "foreign-id")
         mode = FailMode::kForeignId;
+    else if (text == "html")
+        mode = FailMode::kHtml;
     else
         return false;
     return true;
@@ -85,6 +89,13 @@ bool ParseNumber(const std::string& text, unsigned long max, unsigned long& valu
     errno = 0;
     value = std::strtoul(text.c_str(), nullptr, 10);
     return errno == 0 && value <= max;
+}
+
+// Decimal milliseconds as the updater reads them: an optional "-", digits,
+// and an optional fraction.
+bool IsDecimal(const std::string& text) {
+    static const std::regex decimal("-?[0-9]+(\\.[0-9]+)?");
+    return std::regex_match(text, decimal);
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -134,6 +145,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         } else if (name == "--url") {
             options.check.url = value;
         } else if (name == "--deadline") {
+            if (!IsDecimal(value)) {
+                std::fprintf(stderr, "update-service: bad deadline %s\n", value.c_str());
+                return false;
+            }
             options.check.deadline = value;
         } else if (name == "--fail-zel" || name == "--fail-check") {
             FailMode& mode = name == "--fail-zel" ? options.failZel : options.failCheck;
@@ -169,9 +184,10 @@ class RequestLog {
     explicit RequestLog(const std::string& path) {
         if (!path.empty()) {
             file_.open(path, std::ios::app);
+            failed_ = !file_.is_open();
         }
     }
-    bool ok() const { return !file_.is_open() || file_.good(); }
+    bool ok() const { return !failed_ && (!file_.is_open() || file_.good()); }
     int Next() {
         std::lock_guard<std::mutex> lock(mutex_);
         return ++sequence_;
@@ -185,6 +201,7 @@ class RequestLog {
   private:
     std::mutex mutex_;
     std::ofstream file_;
+    bool failed_ = false;
     int sequence_ = 0;
 };
 
@@ -217,6 +234,10 @@ void Answer(const Options& options, const DecodedRequest& request, httplib::Resp
         case FailMode::kForeignId:
             reply = "foreign-id";
             break;
+        case FailMode::kHtml:
+            response.set_content("<html><body>Sign in to continue</body></html>\n", "text/html");
+            reply = "html";
+            return;
         case FailMode::kNone:
             reply = "answer";
             break;
@@ -233,8 +254,27 @@ int main(int argc, char** argv) {
     }
     RequestLog log(options.logFile);
     if (!log.ok()) {
-        std::fprintf(stderr, "update-service: cannot open %s\n", options.logFile.c_str());
-        return 1;
+        std::fprintf(stderr, "update-service: cannot write %s: %s\n", options.logFile.c_str(),
+                     std::strerror(errno));
+        return 2;
+    }
+    // The port file is written whole under another name and renamed; both
+    // must be possible before anything listens.
+    std::string portTemporary = options.portFile + ".tmp";
+    std::ofstream portOut;
+    if (!options.portFile.empty()) {
+        struct stat st;
+        if (stat(options.portFile.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            std::fprintf(stderr, "update-service: cannot write %s: Is a directory\n",
+                         options.portFile.c_str());
+            return 2;
+        }
+        portOut.open(portTemporary, std::ios::trunc);
+        if (!portOut) {
+            std::fprintf(stderr, "update-service: cannot write %s: %s\n", portTemporary.c_str(),
+                         std::strerror(errno));
+            return 2;
+        }
     }
 
     // Signals are taken by one thread with sigwait, so stopping is not done
@@ -287,14 +327,20 @@ int main(int argc, char** argv) {
     if (port <= 0) {
         std::fprintf(stderr, "update-service: cannot listen on %s:%d\n", options.host.c_str(),
                      options.port);
+        if (portOut.is_open())
+            std::remove(portTemporary.c_str());
         return 1;
     }
-    if (!options.portFile.empty()) {
-        // Written whole under another name first, so a reader never sees a
-        // partial number.
-        std::string temporary = options.portFile + ".tmp";
-        std::ofstream(temporary) << port << "\n";
-        std::rename(temporary.c_str(), options.portFile.c_str());
+    if (portOut.is_open()) {
+        // A reader never sees a partial number.
+        portOut << port << "\n";
+        portOut.close();
+        if (!portOut || std::rename(portTemporary.c_str(), options.portFile.c_str()) != 0) {
+            std::fprintf(stderr, "update-service: cannot write %s: %s\n", options.portFile.c_str(),
+                         std::strerror(errno));
+            std::remove(portTemporary.c_str());
+            return 2;
+        }
     }
     std::fprintf(stderr, "update-service: listening on %s:%d\n", options.host.c_str(), port);
 

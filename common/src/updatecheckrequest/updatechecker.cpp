@@ -1,5 +1,7 @@
 #include "common/src/updatecheckrequest/updatechecker.h"
 
+#include "common/base/log.h"
+
 namespace {
 
 constexpr uint8_t kTagMessage = 0x12;
@@ -104,11 +106,18 @@ void UpdateCheckRequest::ReadAnswer(NeskResponseParser& parser) {
     }
 }
 
+void UpdateCheckRequest::OnInnerComplete() {
+    GenericNeskRequest::OnInnerComplete();
+    if (!answerRead())
+        succeeded_ = false;
+}
+
 UpdateChecker::UpdateChecker(PlatformInterface* listener, HttpRequestFactory* factory,
                              ClientHeaderInterface* identity)
     : listener_(listener), factory_(factory), identity_(identity) {
     UpdateCheckRequest* request = WINM_NEW(UpdateCheckRequest)(identity_, factory_);
     if (request == nullptr) {
+        LogWarning("update check failed: the request could not be made");
         listener_->UpdateCheckFailed();
         return;
     }
@@ -137,6 +146,8 @@ void UpdateChecker::OnComplete(RequestInterface* request) {
 void UpdateChecker::OnFailed(RequestInterface* request) {
     if (request == nullptr || request != static_cast<RequestInterface*>(request_))
         return;
+    const KString reason = request_->FailureText();
     request_ = nullptr;
+    LogWarning("update check failed: %S", &reason);
     listener_->UpdateCheckFailed();
 }

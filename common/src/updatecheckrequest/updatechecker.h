@@ -30,6 +30,10 @@ class UpdateCheckRequest : public GenericNeskRequest {
 
     void WritePayload(NeskRequestBuilder& builder) override;
     void ReadAnswer(NeskResponseParser& parser) override;
+    // A completed exchange without an answer for this request (another
+    // envelope version, foreign ids only, not the protocol at all) fails
+    // the check, so that defaults never overwrite a stored answer.
+    void OnInnerComplete() override;
 
   private:
     int32_t* notification_ = nullptr;
@@ -40,9 +44,9 @@ class UpdateCheckRequest : public GenericNeskRequest {
 
 // Creates and starts its request in the constructor and reports the outcome
 // to listener: UpdateCheckCompleted with the answer fields, or
-// UpdateCheckFailed. When the request cannot be prepared the listener hears
-// UpdateCheckFailed before the constructor returns. Deleting the checker
-// while its request runs cancels the request and the listener hears nothing.
+// UpdateCheckFailed after a warning that names the cause. When the request cannot be prepared the
+// listener hears UpdateCheckFailed before the constructor returns. Deleting the checker while its
+// request runs cancels the request and the listener hears nothing.
 class UpdateChecker : public RequesterInterface {
   public:
     WINM_TRACKED_ALLOCATION;

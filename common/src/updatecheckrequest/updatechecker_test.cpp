@@ -203,7 +203,7 @@ class UpdateCheckerTest : public ::testing::Test {
     StrictMock<MockPlatform> listener;
 };
 
-TEST_F(UpdateCheckerTest, CompletionWithoutAnswerPassesTheStartValues) {
+TEST_F(UpdateCheckerTest, AnswerWithDefaultFieldsIsStillAnAnswer) {
     UpdateChecker checker(&listener, &factory, &identity);
     EXPECT_CALL(listener, UpdateCheckCompleted(0, _, _, _))
         .WillOnce([](int32_t, const KString& m, const KString& u, const PackedDateTime& d) {
@@ -212,7 +212,35 @@ TEST_F(UpdateCheckerTest, CompletionWithoutAnswerPassesTheStartValues) {
             EXPECT_EQ(d.dateWord, 0u);
             EXPECT_EQ(d.timeWord, 0u);
         });
-    factory.Last()->Complete(Response({}));
+    factory.Last()->Complete(AnswerResponse(RequestIdOf(factory.Last()), {0x08, 0x00}));
+}
+
+// A captive portal's page or another protocol must not overwrite a stored
+// answer with defaults: without an answer for this request the check fails.
+TEST_F(UpdateCheckerTest, CompletionWithoutItsOwnAnswerFails) {
+    const std::string html = "<html><body>Sign in to the hotel network</body></html>";
+    for (int c = 0; c < 4; ++c) {
+        SCOPED_TRACE(c);
+        WarningLog log;
+        UpdateChecker checker(&listener, &factory, &identity);
+        const uint16_t id = RequestIdOf(factory.Last());
+        Bytes body;
+        if (c == 0)
+            body = Response({});
+        if (c == 1)
+            body = AnswerResponse(static_cast<uint16_t>(id + 1), {0x08, 0x01});
+        if (c == 2) {
+            body = AnswerResponse(id, {0x08, 0x01});
+            body[1] = 2;  // envelope version 2
+        }
+        if (c == 3)
+            body.assign(html.begin(), html.end());
+        EXPECT_CALL(listener, UpdateCheckFailed());
+        factory.Last()->Complete(body);
+        EXPECT_THAT(WarningLog::lines(),
+                    ::testing::ElementsAre(
+                        "**W: update check failed: the service's answer could not be read"));
+    }
 }
 
 TEST_F(UpdateCheckerTest, TransportFailureReportsFailedOnly) {
@@ -266,7 +294,7 @@ TEST_F(UpdateCheckerTest, ListenerMayDeleteTheCheckerFromItsCallback) {
         .WillOnce([&](int32_t, const KString&, const KString&, const PackedDateTime&) {
             delete checker;
         });
-    factory.Last()->Complete(Response({}));
+    factory.Last()->Complete(AnswerResponse(RequestIdOf(factory.Last()), {0x08, 0x00}));
     EXPECT_TRUE(factory.live.empty());
 }
 

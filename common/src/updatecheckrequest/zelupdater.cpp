@@ -1,5 +1,7 @@
 #include "common/src/updatecheckrequest/zelupdater.h"
 
+#include "common/base/log.h"
+
 ZelUpdateRequest::ZelUpdateRequest(ClientHeaderInterface* identity, HttpRequestFactory* factory)
     : GenericNeskRequest(identity, factory) {}
 
@@ -22,6 +24,7 @@ ZelUpdater::ZelUpdater(PlatformInterface* listener, HttpRequestFactory* factory,
     : listener_(listener), factory_(factory), identity_(identity), code_(code) {
     ZelUpdateRequest* request = WINM_NEW(ZelUpdateRequest)(identity_, factory_);
     if (request == nullptr) {
+        LogWarning("distribution ping failed: the request could not be made");
         listener_->ZelUpdateFailed();
         return;
     }
@@ -50,6 +53,8 @@ void ZelUpdater::OnComplete(RequestInterface* request) {
 void ZelUpdater::OnFailed(RequestInterface* request) {
     if (request == nullptr || request != static_cast<RequestInterface*>(request_))
         return;
+    const KString reason = request_->FailureText();
     request_ = nullptr;
+    LogWarning("distribution ping failed: %S; the stored code stays", &reason);
     listener_->ZelUpdateFailed();
 }
