@@ -209,8 +209,14 @@ TEST(EndToEnd, ExchangesPassThroughTheProxyNamedByHttpProxy) {
     for (const char* variable : {"http_proxy", "HTTP_PROXY"}) {
         SCOPED_TRACE(variable);
         size_t before = service.Requests().size();
-        ExpectCleanRun(
-            RunUpdater(sandbox, {{variable, "http://127.0.0.1:" + std::to_string(proxyPort)}}));
+        // WINM_CONNECT_TO is for direct connections: with a proxy it is
+        // ignored, with a warning.
+        RunResult run =
+            RunUpdater(sandbox, {{variable, "http://127.0.0.1:" + std::to_string(proxyPort)},
+                                 {"WINM_CONNECT_TO", ConnectTo(FreePort())}});
+        ExpectCleanRun(run);
+        EXPECT_NE(run.errors.find("**W: WINM_CONNECT_TO is ignored"), std::string::npos)
+            << run.errors;
         std::vector<std::string> requests = service.Requests();
         ASSERT_EQ(requests.size(), before + 2);
         for (size_t i = before; i < requests.size(); ++i) {

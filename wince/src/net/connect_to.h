@@ -12,9 +12,11 @@ namespace wince::net {
 
 // Parses the variable's text, "HOST:PORT:CONNECT-TO-HOST:CONNECT-TO-PORT"
 // rules separated by commas, into rules in libcurl's CURLOPT_CONNECT_TO
-// form. Entries are trimmed and empty ones skipped; an entry is otherwise
-// taken as written, its fields unchecked. nullopt when the text is not a
-// rule list (no text is refused yet).
-std::optional<std::vector<std::string>> ParseConnectToRules(std::string_view text);
+// form. Entries are trimmed and empty ones skipped. A host is a name, an
+// IPv4 address or a bracketed IPv6 address; a port is 1 to 65535; either
+// may be empty (any host or port; keep the host or port). nullopt when an
+// entry is not such a rule; `badRule` then receives that entry.
+std::optional<std::vector<std::string>> ParseConnectToRules(std::string_view text,
+                                                            std::string* badRule = nullptr);
 
 }  // namespace wince::net

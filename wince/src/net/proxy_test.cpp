@@ -5,10 +5,12 @@
 
 #include <future>
 #include <string>
+#include <vector>
 
 #include "netutil.h"
 #include "testservers.h"
 #include "wince/connmgr.h"
+#include "wince/testing/hostlog.h"
 #include "wince/wininet.h"
 
 namespace {
@@ -72,6 +74,30 @@ TEST_F(Proxy, PostAndGetPassThroughTheProxy) {
         EXPECT_TRUE(ViaProxy(r)) << r;
     EXPECT_EQ(requests[2].rfind("GET /get HTTP/1.", 0), 0u) << requests[2];
     EXPECT_NE(proxy_.log().find("/m/appreq"), std::string::npos);
+}
+
+std::vector<std::string> g_warnings;
+
+// WINM_CONNECT_TO redirects direct connections only: through a proxy it is
+// ignored, and the run says so.
+TEST_F(Proxy, ConnectToIsIgnoredWithAWarning) {
+    RawServer server(Answer());
+    g_warnings.clear();
+    WinceSetHostWarningSinkForTesting([](const std::string& line) { g_warnings.push_back(line); });
+    const std::string rule = "127.0.0.1:" + std::to_string(server.port()) + ":127.0.0.1:1";
+    ::setenv("WINM_CONNECT_TO", rule.c_str(), 1);
+    HINTERNET root = InternetOpenW(u"a", INTERNET_OPEN_TYPE_PROXY, Server().c_str(), nullptr, 0);
+    std::u16string url = wince::net::FromUtf8(server.url("/get"));
+    HINTERNET get = InternetOpenUrlW(root, url.c_str(), nullptr, 0, 0, 0);
+    ::unsetenv("WINM_CONNECT_TO");
+    WinceSetHostWarningSinkForTesting(nullptr);
+    EXPECT_NE(get, nullptr) << GetLastError();
+    InternetCloseHandle(root);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_TRUE(ViaProxy(server.requests()[0]));
+    EXPECT_EQ(g_warnings, std::vector<std::string>{"**W: WINM_CONNECT_TO is ignored: the request "
+                                                   "goes through the proxy http://127.0.0.1:" +
+                                                   std::to_string(proxy_.port())});
 }
 
 TEST_F(Proxy, ConnectionManagerProxyFromTheEnvironmentIsUsable) {

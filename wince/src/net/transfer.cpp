@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "connect_to.h"
+#include "wince/src/base/hostlog.h"
 #include "curl_errors.h"
 #include "netutil.h"
 #include "proxy_list.h"
@@ -178,21 +179,44 @@ bool HasHeader(const curl_slist* list, const char* name) {
     return false;
 }
 
-// WINM_CONNECT_TO: "HOST:PORT:CONNECT-TO-HOST:CONNECT-TO-PORT[,...]".
-// WINM_CONNECT_TO, as a libcurl list; NULL when unset or empty.
-curl_slist* ConnectToList() {
+// WINM_CONNECT_TO, as a libcurl list (NULL when unset or empty). It redirects
+// direct connections only: through a proxy it is ignored, and an entry that
+// cannot be read fails the request rather than send it somewhere unintended.
+bool ConnectToList(const std::string& proxy, curl_slist** list) {
+    *list = nullptr;
     const char* value = std::getenv("WINM_CONNECT_TO");
-    if (value == nullptr)
-        return nullptr;
-    auto rules = ParseConnectToRules(value);
-    if (!rules)
-        return nullptr;
-    curl_slist* list = nullptr;
-    for (const std::string& rule : *rules) {
-        if (curl_slist* next = curl_slist_append(list, rule.c_str()))
-            list = next;
+    if (value == nullptr || Trim(value).empty())
+        return true;
+    if (!proxy.empty()) {
+        HostWarning("WINM_CONNECT_TO is ignored: the request goes through the proxy " + proxy);
+        return true;
     }
-    return list;
+    std::string bad;
+    auto rules = ParseConnectToRules(value, &bad);
+    if (!rules) {
+        HostWarning("WINM_CONNECT_TO rule \"" + bad +
+                    "\" cannot be read (HOST:PORT:CONNECT-TO-HOST:CONNECT-TO-PORT); the "
+                    "request fails");
+        return false;
+    }
+    for (const std::string& rule : *rules) {
+        if (curl_slist* next = curl_slist_append(*list, rule.c_str()))
+            *list = next;
+    }
+    return true;
+}
+
+// The proxy libcurl will use when it reads the environment itself.
+std::string EnvironmentProxy(bool secure) {
+    static const char* const kHttp[] = {"http_proxy", "all_proxy", "ALL_PROXY", nullptr};
+    static const char* const kHttps[] = {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
+                                         nullptr};
+    for (const char* const* name = secure ? kHttps : kHttp; *name != nullptr; ++name) {
+        const char* value = std::getenv(*name);
+        if (value != nullptr && value[0] != 0)
+            return value;
+    }
+    return {};
 }
 
 }  // namespace
@@ -273,22 +297,27 @@ bool SendAndWait(Request& r, const std::string& extraHeaders, const void* body, 
     if ((r.flags & INTERNET_FLAG_IGNORE_CERT_CN_INVALID) != 0)
         curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 0L);
 
+    const bool secure = r.url.compare(0, 8, "https://") == 0;
+    std::string proxy;
     switch (r.route.mode) {
         case Route::Mode::Direct:
             curl_easy_setopt(e, CURLOPT_PROXY, "");
             break;
         case Route::Mode::Proxy: {
-            const bool secure = r.url.compare(0, 8, "https://") == 0;
-            std::string proxy = Bypassed(r.route.bypassList, r.host)
-                                    ? std::string()
-                                    : ProxyFor(r.route.proxyList, secure);
+            proxy = Bypassed(r.route.bypassList, r.host) ? std::string()
+                                                         : ProxyFor(r.route.proxyList, secure);
             curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str());
             break;
         }
         case Route::Mode::Environment:
-            break;  // libcurl reads http_proxy / https_proxy / no_proxy itself
+            // libcurl reads http_proxy / https_proxy / no_proxy itself.
+            proxy = EnvironmentProxy(secure);
+            break;
     }
-    r.connectTo = ConnectToList();
+    if (!ConnectToList(proxy, &r.connectTo)) {
+        SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
+        return false;
+    }
     if (r.connectTo != nullptr)
         curl_easy_setopt(e, CURLOPT_CONNECT_TO, r.connectTo);
 

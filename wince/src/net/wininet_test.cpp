@@ -7,9 +7,12 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "connect_to.h"
 #include "netutil.h"
 #include "testservers.h"
+#include "wince/testing/hostlog.h"
 #include "wince/wininet.h"
 
 namespace {
@@ -426,22 +429,51 @@ TEST(WinInetConnectTo, ReachesAnotherAddressWithTheUrlUnchanged) {
     InternetCloseHandle(root);
 }
 
-TEST(WinInetConnectTo, MalformedRulesFailTheRequestCleanly) {
+TEST(WinInetConnectTo, RulesAreReadStrictly) {
+    using wince::net::ParseConnectToRules;
+    for (const char* good : {"a.example:80:127.0.0.1:8080", "::127.0.0.1:", ":80::8080",
+                             "[::1]:443:[fe80::1]:1", "h_1:65535:h-2:1", " a:1:b:2 , ,c:2:d:3"})
+        EXPECT_TRUE(ParseConnectToRules(good)) << good;
+    for (const char* bad :
+         {"garbage", "127.0.0.1:8580", "a:1:b:2:", "a:1:b", "a:0:b:2", "a:1:b:65536", "a:x:b:2",
+          "[::1:80:b:2", "[]:80:b:2", "a b:1:c:2", "a:1:b:2x", "a:+1:b:2"}) {
+        std::string rule;
+        EXPECT_FALSE(ParseConnectToRules(std::string("a:1:b:2,") + bad, &rule)) << bad;
+        EXPECT_EQ(rule, bad);
+    }
+}
+
+std::vector<std::string> g_warnings;
+
+TEST(WinInetConnectTo, UnreadableRuleFailsTheRequestAndIsQuoted) {
     RawServer server(Reply("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
     std::string port = std::to_string(server.port());
     HINTERNET root = InternetOpenW(u"agent", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     std::u16string url = U(server.url("/"));
     // A rule for another host is not used; a rule that cannot be read fails.
-    for (auto [rule, error] :
-         {std::pair<std::string, DWORD>{"garbage", 0},
-          {"127.0.0.1:" + port + ":127.0.0.1:notaport", ERROR_INTERNET_INTERNAL_ERROR}}) {
-        ::setenv("WINM_CONNECT_TO", rule.c_str(), 1);
+    for (auto [value, bad] : {std::pair<std::string, std::string>{"other.example:80::1", ""},
+                              {"garbage", "garbage"},
+                              {"127.0.0.1:" + port, "127.0.0.1:" + port},
+                              {"127.0.0.1:" + port + ":127.0.0.1:" + port + ",junk", "junk"},
+                              {"127.0.0.1:" + port + ":127.0.0.1:notaport",
+                               "127.0.0.1:" + port + ":127.0.0.1:notaport"}}) {
+        g_warnings.clear();
+        WinceSetHostWarningSinkForTesting(
+            [](const std::string& line) { g_warnings.push_back(line); });
+        ::setenv("WINM_CONNECT_TO", value.c_str(), 1);
         HINTERNET request = InternetOpenUrlW(root, url.c_str(), nullptr, 0, 0, 0);
         ::unsetenv("WINM_CONNECT_TO");
-        EXPECT_EQ(request != nullptr, error == 0) << rule;
+        WinceSetHostWarningSinkForTesting(nullptr);
+        EXPECT_EQ(request != nullptr, bad.empty()) << value;
         if (request == nullptr) {
-            EXPECT_EQ(GetLastError(), error) << rule;
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_INTERNAL_ERROR)) << value;
+            ASSERT_EQ(g_warnings.size(), 1u) << value;
+            EXPECT_EQ(
+                g_warnings[0].rfind("**W: WINM_CONNECT_TO rule \"" + bad + "\" cannot be read", 0),
+                0u)
+                << g_warnings[0];
         } else {
+            EXPECT_TRUE(g_warnings.empty());
             InternetCloseHandle(request);
         }
     }
