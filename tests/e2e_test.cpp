@@ -27,11 +27,11 @@ struct Client {
 void ExpectPing(const std::string& line, const std::string& zel, const Client& client = {}) {
     SCOPED_TRACE(line);
     EXPECT_NE(line.find("\"type\":\"k:zel\""), std::string::npos);
-    EXPECT_NE(
-        line.find("\"client\":{\"application\":\"zpm\",\"version\":\"1.0.57\",\"device_id\":\"" +
-                  client.device + "\",\"distribution_channel\":\"" + client.channel +
-                  "\",\"language\":\"" + client.language + "\"}"),
-        std::string::npos);
+    EXPECT_NE(line.find("\"client\":{\"application\":\"zpm\",\"version\":\"" WINM_VERSION
+                        "\",\"device_id\":\"" +
+                        client.device + "\",\"distribution_channel\":\"" + client.channel +
+                        "\",\"language\":\"" + client.language + "\"}"),
+              std::string::npos);
     EXPECT_NE(line.find("\"platform_code\":2003398253"), std::string::npos);
     EXPECT_NE(line.find("\"message\":{\"zel\":\"" + zel + "\"}"), std::string::npos);
     EXPECT_EQ(line.find("decode_error"), std::string::npos);
@@ -40,16 +40,16 @@ void ExpectPing(const std::string& line, const std::string& zel, const Client& c
 void ExpectCheck(const std::string& line, const Client& client = {}) {
     SCOPED_TRACE(line);
     EXPECT_NE(line.find("\"type\":\"k:upg/gn\""), std::string::npos);
-    EXPECT_NE(
-        line.find("\"client\":{\"application\":\"zpm\",\"version\":\"1.0.57\",\"device_id\":\"" +
-                  client.device + "\",\"distribution_channel\":\"" + client.channel +
-                  "\",\"language\":\"" + client.language + "\"}"),
-        std::string::npos);
+    EXPECT_NE(line.find("\"client\":{\"application\":\"zpm\",\"version\":\"" WINM_VERSION
+                        "\",\"device_id\":\"" +
+                        client.device + "\",\"distribution_channel\":\"" + client.channel +
+                        "\",\"language\":\"" + client.language + "\"}"),
+              std::string::npos);
     EXPECT_NE(line.find("\"message\":{\"client\":{\"application\":\"zpm\",\"package_format\":"
                         "\"cab\",\"device_id\":\"" +
                         client.device + "\",\"distribution_channel\":\"" + client.channel +
                         "\",\"language\":\"" + client.language +
-                        "\",\"version\":\"1.0.57\",\"trailing\":\"\"},\"language\":\"" +
+                        "\",\"version\":\"" WINM_VERSION "\",\"trailing\":\"\"},\"language\":\"" +
                         client.language + "\"}"),
               std::string::npos);
     EXPECT_EQ(line.find("decode_error"), std::string::npos);
@@ -232,6 +232,29 @@ TEST(EndToEnd, ExchangesPassThroughTheProxyNamedByHttpProxy) {
     EXPECT_EQ(Dword(values["upgrade_before"]), 1893456000u);
     proxy.Signal(SIGTERM);
     proxy.Wait(seconds(30));
+}
+
+TEST(EndToEnd, ArgumentsOtherThanHelpOrVersionAreRefusedBeforeAnythingRuns) {
+    Sandbox sandbox;
+    const std::vector<std::vector<std::string>> refused = {
+        {"--bogus"}, {"run"}, {"--help", "extra"}, {"--version", "--help"}};
+    int n = 0;
+    for (const auto& args : refused) {
+        SCOPED_TRACE(args[0]);
+        std::vector<std::string> argv = {WINM_UPDATER_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const std::string name = "refused" + std::to_string(++n);
+        Process updater(argv, sandbox.env(), sandbox.Path(name + ".out"),
+                        sandbox.Path(name + ".err"));
+        EXPECT_EQ(updater.Wait(seconds(30)), 2);
+        EXPECT_EQ(ReadFile(sandbox.Path(name + ".out")), "");
+        std::vector<std::string> errors = ReadLines(sandbox.Path(name + ".err"));
+        ASSERT_EQ(errors.size(), 2u);  // what was wrong, then the usage
+        EXPECT_NE(errors[0].find(args.back()), std::string::npos);
+        EXPECT_EQ(errors[1].rfind("usage: ", 0), 0u);
+    }
+    // No run: the registry was never opened, so its file was never created.
+    EXPECT_FALSE(std::ifstream(sandbox.env()["WINM_REGISTRY"]).good());
 }
 
 TEST(EndToEnd, SecondUpdaterExitsAtOnceWhileOneRuns) {

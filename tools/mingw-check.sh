@@ -13,10 +13,13 @@ if ((${#sources[@]} == 0)); then
   echo "mingw-check: no sources yet"
   exit 0
 fi
+# The version is set once, in the top-level CMakeLists.txt.
+version=$(sed -n 's/^project(winm_updater VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || { echo "mingw-check: no project version in CMakeLists.txt" >&2; exit 1; }
 failed=0
 for src in "${sources[@]}"; do
   if ! "$cxx" -std=c++20 -fsyntax-only -Wall -Wextra -Werror -DUNICODE -D_UNICODE \
-       -DWINM_SERVICE_HOSTPORT='"127.0.0.1:8580"' -I. -Iwince/include "$src"; then
+       -DWINM_SERVICE_HOSTPORT='"127.0.0.1:8580"' -DWINM_VERSION="\"$version\"" -I. -Iwince/include "$src"; then
     echo "mingw-check: FAILED $src" >&2
     failed=1
   fi

@@ -1,14 +1,49 @@
 #!/usr/bin/env bash
-# Installs what building, testing and running the project needs on a fresh
-# Debian machine (run as root). Does nothing when everything is present.
+# Installs what the project needs on a fresh Debian machine (run as root).
+# Does nothing when everything is present.
+#
+# Usage: tools/setup.sh          what building, packaging and running need
+#        tools/setup.sh --test   that plus what the test suites need
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  libcurl4-openssl-dev libsqlite3-dev libicu-dev libcpp-httplib-dev
-  pkgconf g++-mingw-w64-x86-64 tinyproxy sqlite3 python3
+# Building, packaging (cpack -G DEB) and running. The unit-test libraries are
+# here because configuring the project looks for them.
+build_packages=(
+  cmake
+  dpkg-dev
+  file
+  g++
+  libbenchmark-dev
+  libcpp-httplib-dev
+  libcurl4-openssl-dev
+  libgmock-dev
+  libgtest-dev
+  libicu-dev
+  libsqlite3-dev
+  ninja-build
+  pkgconf
+  python3
+  scdoc
 )
+
+# Only the tests: cross compilers, the proxy, the fuzzing compiler, tools the
+# tests call. Add a test-only package here, one a line, in order.
+test_packages=(
+  clang
+  g++-mingw-w64-x86-64
+  libclang-rt-14-dev
+  sqlite3
+  tinyproxy
+)
+
+case "${1:-}" in
+  "") packages=("${build_packages[@]}") ;;
+  --test) packages=("${build_packages[@]}" "${test_packages[@]}") ;;
+  *)
+    echo "usage: tools/setup.sh [--test]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, then builds and tests the plain,
-# ASan+UBSan and TSan presets, runs the mingw-w64 compile check and runs every
-# fuzz target for 10 s.
+# Runs every test: installs what is missing (tools/setup.sh --test), then
+# builds and tests the plain, ASan+UBSan and TSan presets, runs the mingw-w64
+# compile check and runs every fuzz target for 10 s.
 # Usage: tools/test.sh [preset...]   (default: default asan tsan)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/setup.sh
+tools/setup.sh --test
 presets=("$@")
 if ((${#presets[@]} == 0)); then presets=(default asan tsan); fi
 

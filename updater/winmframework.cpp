@@ -8,6 +8,11 @@
 #include "common/src/updatecheckrequest/zelupdater.h"
 #include "updater/registrysettings.h"
 
+// The version the updater reports; the build passes the project's version.
+#ifndef WINM_VERSION
+#error "WINM_VERSION must be defined by the build"
+#endif
+
 WinmFramework* g_framework = NULL;
 
 namespace {
@@ -93,7 +98,7 @@ WinmFramework::WinmFramework(HWND mainWindow)
         distributionChannel = KString("Web");
     }
     language = MakeLanguageTag();
-    version = KString("1.0.57");
+    version = KString(WINM_VERSION);
 
     eventHandler = WINM_NEW(WinmAppEventHandler)(window);
     if (eventHandler != NULL) {

@@ -1,46 +1,84 @@
-// Process entry: the host's main() starts the program's WinMain as Windows
-// CE would, with the instance handle, the command line after the program
-// name (wide) and SW_SHOW.
-#include <string>
+// Process entry: the host's main() answers --help and --version itself, as
+// a Linux program is expected to, and otherwise starts the program's WinMain
+// as Windows CE would, with the instance handle, an empty command line and
+// SW_SHOW. The program takes no arguments, so any other argument is refused
+// before anything runs: no registry is opened, no request is sent.
+#include <cstdio>
+#include <cstring>
 
-#include "../kernel/utf.h"
 #include "wince/loader.h"
 #include "wince/window.h"
 
+#ifndef WINM_VERSION
+#error "WINM_VERSION comes from the build (the project version)"
+#endif
+
 namespace {
 
-// Quotes an argument the way Windows splits command lines back into
-// arguments: backslashes are literal unless they precede a quote.
-std::string Quote(const std::string& arg) {
-    if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos)
-        return arg;
-    std::string out = "\"";
-    std::size_t backslashes = 0;
-    for (char c : arg) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == '"')
-            backslashes = backslashes * 2 + 1;
-        out.append(backslashes, '\\');
-        backslashes = 0;
-        out.push_back(c);
-    }
-    out.append(backslashes * 2, '\\');
-    out.push_back('"');
-    return out;
+const char* ProgramName(const char* argv0) {
+    if (argv0 == nullptr || *argv0 == '\0')
+        return "winm-updater";
+    const char* slash = std::strrchr(argv0, '/');
+    return slash != nullptr ? slash + 1 : argv0;
+}
+
+void Usage(std::FILE* to, const char* name) {
+    std::fprintf(to, "usage: %s [--help | --version]\n", name);
+}
+
+void Help(const char* name) {
+    Usage(stdout, name);
+    std::printf(
+        "\n"
+        "Reports this device's distribution code to the update service of the search\n"
+        "plug-in, asks whether a newer plug-in is offered, stores both answers under\n"
+        "HKLM\\SOFTWARE\\Ambrel\\SearchPlugin in the registry and exits with code 0.\n"
+        "Without arguments it runs once; one run per user at a time.\n"
+        "\n"
+        "Registry: $WINM_REGISTRY, else $XDG_STATE_HOME/winm/registry.sqlite3\n"
+        "(~/.local/state/winm/registry.sqlite3); read it with winmreg.\n"
+        "\n"
+        "Environment:\n"
+        "  WINM_REGISTRY              path of the registry file\n"
+        "  XDG_STATE_HOME             base of the default registry path\n"
+        "  WINM_LOG_LEVEL             1: warnings on stderr, 3: also debug lines\n"
+        "  http_proxy, HTTP_PROXY     HTTP proxy, http://host:port or host:port\n"
+        "  no_proxy, NO_PROXY         hosts reached without the proxy: names,\n"
+        "                             domain suffixes, addresses, or *\n"
+        "  WINM_CONNECT_TO            HOST:PORT:TO-HOST:TO-PORT[,...]: connect elsewhere\n"
+        "  WINM_PLATFORM_TYPE         device platform type (SmartPhone)\n"
+        "  WINM_OEM_INFO              OEM information (the machine's product name)\n"
+        "  LC_ALL, LC_MESSAGES, LANG  user language\n"
+        "  XDG_RUNTIME_DIR            where the single-instance lock lives\n"
+        "\n"
+        "Options:\n"
+        "  --help     show this text and exit\n"
+        "  --version  show the version and exit\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string line;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1)
-            line.push_back(' ');
-        line += Quote(argv[i]);
+    const char* name = ProgramName(argc > 0 ? argv[0] : nullptr);
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        Help(name);
+        return 0;
     }
-    std::u16string commandLine = wince::FromUtf8(line);
-    return WinMain(GetModuleHandleW(nullptr), nullptr, commandLine.data(), SW_SHOW);
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("%s %s\n", name, WINM_VERSION);
+        return 0;
+    }
+    if (argc > 1) {
+        const char* first = argv[1];
+        if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "--version") == 0)
+            std::fprintf(stderr, "%s: unexpected argument '%s' after %s\n", name, argv[2], first);
+        else if (first[0] == '-')
+            std::fprintf(stderr, "%s: unknown option '%s'\n", name, first);
+        else
+            std::fprintf(stderr, "%s: unexpected argument '%s'\n", name, first);
+        Usage(stderr, name);
+        return 2;
+    }
+    WCHAR commandLine[] = {0};
+    return WinMain(GetModuleHandleW(nullptr), nullptr, commandLine, SW_SHOW);
 }
