@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "netutil.h"
+#include "noproxy.h"
 #include "testservers.h"
 #include "wince/connmgr.h"
 #include "wince/testing/hostlog.h"
@@ -128,6 +129,46 @@ TEST_F(Proxy, ConnectionManagerProxyFromTheEnvironmentIsUsable) {
     InternetCloseHandle(root);
 }
 
+// A session given a proxy but no bypass list of its own bypasses the hosts
+// that no_proxy (else NO_PROXY) names; a caller's own list replaces it.
+TEST_F(Proxy, HostsNamedByNoProxyAreReachedDirectly) {
+    RawServer server(Answer());
+    struct Case {
+        const char* name;
+        const char* lower;
+        const char* upper;
+        const WCHAR* bypass;
+        bool viaProxy;
+    };
+    const Case cases[] = {
+        {"no list", nullptr, nullptr, nullptr, true},
+        {"the address named", "localhost, 127.0.0.1", nullptr, nullptr, false},
+        {"other hosts named", "localhost,127.0.0.2,0.0.1", "*", nullptr, true},
+        {"NO_PROXY when no_proxy is empty", "", "*", nullptr, false},
+        {"the caller's list replaces it", "*", nullptr, u"other.test", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.lower != nullptr ? ::setenv("no_proxy", c.lower, 1) : ::unsetenv("no_proxy");
+        c.upper != nullptr ? ::setenv("NO_PROXY", c.upper, 1) : ::unsetenv("NO_PROXY");
+        HINTERNET root =
+            InternetOpenW(u"a", INTERNET_OPEN_TYPE_PROXY, Server().c_str(), c.bypass, 0);
+        HINTERNET connect =
+            InternetConnectW(root, u"127.0.0.1", static_cast<INTERNET_PORT>(server.port()), nullptr,
+                             nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+        HINTERNET request =
+            HttpOpenRequestW(connect, u"POST", u"/", nullptr, nullptr, nullptr, 0, 0);
+        EXPECT_TRUE(HttpSendRequestW(request, nullptr, 0, const_cast<char*>("p"), 1))
+            << GetLastError();
+        InternetCloseHandle(root);
+        auto requests = server.requests();
+        ASSERT_FALSE(requests.empty());
+        EXPECT_EQ(ViaProxy(requests.back()), c.viaProxy) << requests.back();
+    }
+    ::unsetenv("no_proxy");
+    ::unsetenv("NO_PROXY");
+}
+
 TEST_F(Proxy, CloseUnblocksAnExchangeWaitingOnTheProxy) {
     RawServer server([](int fd, const std::string&, RawServer& s) {
         s.StallUntilStopped();
@@ -162,6 +203,44 @@ TEST(ProxyRefused, AProxyThatIsNotThereCannotConnect) {
     InternetCloseHandle(root);
     EXPECT_EQ(InternetOpenW(u"a", INTERNET_OPEN_TYPE_PROXY, u"", nullptr, 0), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST(NoProxy, NamesHostsAsCurlDoes) {
+    struct Case {
+        const char* list;
+        const char* host;
+        bool named;
+    };
+    const Case cases[] = {
+        {"", "example.com", false},
+        {"*", "anything.test", true},
+        {" * ", "127.0.0.1", true},
+        {"a.test,*", "example.com", false},  // "*" counts only as the whole list
+        {"example.com", "example.com", true},
+        {"example.com", "WWW.Example.COM.", true},
+        {".example.com", "www.example.com", true},
+        {".example.com", "example.com", true},
+        {"example.com.", "example.com", true},
+        {"example.com", "myexample.com", false},
+        {"www.example.com", "example.com", false},
+        {"a.test, , localhost ,b.test", "localhost", true},
+        {"a.test localhost", "localhost", false},  // blanks do not separate
+        {"127.0.0.1", "127.0.0.1", true},
+        {"127.0.0.1", "127.0.0.10", false},
+        {"0.0.1", "127.0.0.1", false},  // no suffix match on an address
+        {"127.0.0.0/8", "127.1.2.3", true},
+        {"127.0.0.0/8", "128.0.0.1", false},
+        {"10.0.0.0/33", "10.0.0.1", false},
+        {"::1", "[::1]", true},
+        {"[::1]", "::1", true},
+        {"fd00::/8", "fd12::1", true},
+        {"fd00::/8", "fe80::1", false},
+        {"localhost", "127.0.0.1", false},  // names are never resolved
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(wince::net::NoProxyNames(c.list, c.host), c.named)
+            << "'" << c.list << "' and " << c.host;
+    }
 }
 
 }  // namespace

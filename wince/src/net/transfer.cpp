@@ -14,6 +14,7 @@
 #include "wince/src/base/hostlog.h"
 #include "curl_errors.h"
 #include "netutil.h"
+#include "noproxy.h"
 #include "proxy_list.h"
 #include "wince/testing/net.h"
 
@@ -304,14 +305,23 @@ bool SendAndWait(Request& r, const std::string& extraHeaders, const void* body, 
             curl_easy_setopt(e, CURLOPT_PROXY, "");
             break;
         case Route::Mode::Proxy: {
-            proxy = Bypassed(r.route.bypassList, r.host) ? std::string()
-                                                         : ProxyFor(r.route.proxyList, secure);
+            // Without a bypass list of the caller's own, the machine's one
+            // (no_proxy) applies. The route is decided here alone: libcurl
+            // must not consult no_proxy on top of it.
+            const bool bypassed = r.route.bypassList.empty()
+                                      ? NoProxyNames(NoProxyFromEnvironment(), r.host)
+                                      : Bypassed(r.route.bypassList, r.host);
+            proxy = bypassed ? std::string() : ProxyFor(r.route.proxyList, secure);
             curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str());
+            curl_easy_setopt(e, CURLOPT_NOPROXY, "");
             break;
         }
         case Route::Mode::Environment:
-            // libcurl reads http_proxy / https_proxy / no_proxy itself.
-            proxy = EnvironmentProxy(secure);
+            // libcurl reads http_proxy / https_proxy / no_proxy itself; the
+            // same no_proxy match tells ConnectToList whether this host goes
+            // through the proxy.
+            proxy = NoProxyNames(NoProxyFromEnvironment(), r.host) ? std::string()
+                                                                   : EnvironmentProxy(secure);
             break;
     }
     if (!ConnectToList(proxy, &r.connectTo)) {
