@@ -44,7 +44,7 @@ void Help(const char* name) {
         "  WINM_LOG_LEVEL             1: warnings on stderr, 3: also debug lines\n"
         "  http_proxy, HTTP_PROXY     HTTP proxy, http://host:port or host:port\n"
         "  no_proxy, NO_PROXY         hosts reached without the proxy: names,\n"
-        "                             domain suffixes, addresses, or *\n"
+        "                             domain suffixes, addresses, networks, or *\n"
         "  WINM_CONNECT_TO            HOST:PORT:TO-HOST:TO-PORT[,...]: connect elsewhere\n"
         "  WINM_PLATFORM_TYPE         device platform type (SmartPhone)\n"
         "  WINM_OEM_INFO              OEM information (the machine's product name)\n"
