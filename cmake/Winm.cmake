@@ -8,11 +8,23 @@ set(WINM_INCLUDE_DIRS ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/wince/include)
 # One executable per test source keeps a broken test in one area from
 # blocking the others; tests are discovered when ctest runs so that the
 # sanitizer builds never execute anything at build time.
+#
+# In the Windows build only directories that set WINM_WINDOWS_TESTS get their
+# tests (the others test the host layer's doubles), and each executable is
+# one ctest test run through Wine.
 function(winm_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  if(CMAKE_SYSTEM_NAME STREQUAL "Windows" AND NOT WINM_WINDOWS_TESTS)
+    return()
+  endif()
   add_executable(${name} ${T_SOURCES})
   target_include_directories(${name} PRIVATE ${WINM_INCLUDE_DIRS})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock_main Threads::Threads)
+  if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+    return()
+  endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
                        PROPERTIES TIMEOUT 300)
 endfunction()

@@ -30,8 +30,10 @@ int Utf8Length(const KString& text) {
 }  // namespace
 
 bool ReadSettingText(const RegistrySetting& setting, KString& destination) {
+    // A device ignores access rights; a desktop grants only what is asked.
     HKEY key = NULL;
-    if (RegOpenKeyExW(setting.key.root, setting.key.path, 0, 0, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(setting.key.root, setting.key.path, 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS) {
         return false;
     }
 
@@ -86,7 +88,8 @@ bool WriteRegistryValue(HKEY root, const WCHAR* path, const WCHAR* name, DWORD t
                         const void* data, DWORD size) {
     HKEY key = NULL;
     DWORD disposition = 0;
-    if (RegCreateKeyExW(root, path, 0, NULL, 0, 0, NULL, &key, &disposition) != ERROR_SUCCESS) {
+    if (RegCreateKeyExW(root, path, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, &disposition) !=
+        ERROR_SUCCESS) {
         return false;
     }
     LONG result = RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);

@@ -85,10 +85,12 @@ bool InitInstance(HINSTANCE instance) {
     return true;
 }
 
-LRESULT CALLBACK MainWindowProc(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     WinmFramework* framework = g_framework;
     if (framework == NULL) {
-        return 0;
+        // Creation messages come before the framework exists; a desktop
+        // aborts the creation when WM_NCCREATE returns 0.
+        return DefWindowProcW(window, message, wParam, lParam);
     }
     if (message == WM_DESTROY) {
         delete framework;
@@ -96,7 +98,7 @@ LRESULT CALLBACK MainWindowProc(HWND, UINT message, WPARAM wParam, LPARAM lParam
         PostQuitMessage(0);
         return 0;
     }
-    HWND window = framework->window;
+    window = framework->window;
     if (framework->eventHandler != NULL &&
         framework->eventHandler->HandleMessage(window, message, wParam, lParam)) {
         return 1;

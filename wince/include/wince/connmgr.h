@@ -99,6 +99,8 @@ inline const GUID IID_DestNetInternet = {
 inline const GUID IID_ConnPrv_IProxyExtension = {
     0xaf96b0bd, 0xa481, 0x482c, {0xa0, 0x94, 0xa8, 0x44, 0x87, 0x67, 0xa0, 0xc0}};
 
+// C names, as the device's library exports them.
+extern "C" {
 HRESULT WINAPI ConnMgrEstablishConnection(CONNMGR_CONNECTIONINFO* pConnInfo, HANDLE* phConnection);
 HRESULT WINAPI ConnMgrEstablishConnectionSync(CONNMGR_CONNECTIONINFO* pConnInfo,
                                               HANDLE* phConnection, DWORD dwTimeout,
@@ -108,3 +110,4 @@ HRESULT WINAPI ConnMgrReleaseConnection(HANDLE hConnection, LONG lCache);
 HRESULT WINAPI ConnMgrProviderMessage(HANDLE hConnection, const GUID* pguidProvider,
                                       DWORD* pdwIndex, DWORD dwMsg1, DWORD dwMsg2, BYTE* pParams,
                                       ULONG cbParamSize);
+}  // extern "C"

@@ -8,8 +8,9 @@
 
 namespace {
 
+// Element by element: WCHAR is wchar_t on Windows.
 std::u16string Wide(const KString& s) {
-    return std::u16string(s.WideChars(), static_cast<std::size_t>(s.Length()));
+    return std::u16string(s.WideChars(), s.WideChars() + s.Length());
 }
 
 TEST(Format, Integers) {

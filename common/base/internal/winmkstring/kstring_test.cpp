@@ -9,8 +9,9 @@
 
 namespace {
 
+// Element by element: WCHAR is wchar_t on Windows.
 std::u16string Wide(const KString& s) {
-    return std::u16string(s.WideChars(), static_cast<std::size_t>(s.Length()));
+    return std::u16string(s.WideChars(), s.WideChars() + s.Length());
 }
 
 std::string Utf8(const KString& s) {
@@ -103,7 +104,7 @@ TEST(KString, CopyOnWriteAndSelfAppend) {
 TEST(KString, StoragesAreTrackedAndReleased) {
     int before = LiveBlockCount();
     {
-        KString a = KString::FromWide(u"tracked");
+        KString a = KString::FromWide(TEXT("tracked"));
         KString b(a);
         EXPECT_EQ(before + 1, LiveBlockCount());
         EXPECT_STREQ("WinmKStringStorage", TrackedHeaderOf(a.Storage())->className);
@@ -120,7 +121,7 @@ TEST(KString, FromWideDropsTrailingNulsOnly) {
     KString embedded = KString::FromWide(aNulB, 3);
     EXPECT_EQ(3, embedded.Length());
     EXPECT_EQ(u'b', embedded.CharAt(2));
-    EXPECT_EQ(0, KString::FromWide(u"abc", -4).Length());
+    EXPECT_EQ(0, KString::FromWide(TEXT("abc"), -4).Length());
 }
 
 TEST(KString, Utf8InAndOut) {
@@ -211,9 +212,9 @@ TEST(KStringDeathTest, OutOfMemoryStopsTheProcess) {
     EXPECT_DEATH(
         {
             SetAllocatorFailureForTesting(true);
-            KString copy = KString::FromWide(u"abc");
+            KString copy = KString::FromWide(TEXT("abc"));
         },
-        "could not allocate [0-9]+ bytes for a WinmKStringStorage");
+        "could not allocate .+ bytes for a WinmKStringStorage");
 }
 
 }  // namespace

@@ -249,16 +249,15 @@ DWORD WinmHttpRequest::Run() {
     if (StopRequested())
         return 0;
 
-    // 6. Status. Any successful query gives the status, whatever length the
-    // library reports for the number.
-    DWORD buffer[256];
-    std::memset(buffer, 0, sizeof buffer);
-    DWORD length = sizeof buffer;
+    // 6. Status. Number queries get a buffer of exactly one DWORD: Win32
+    // accepts a larger one, but some WinINets refuse anything but 4 bytes.
+    DWORD number = 0;
+    DWORD length = sizeof number;
     DWORD index = 0;
     int32_t status = 0;
-    if (lib->HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, buffer,
+    if (lib->HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &number,
                             &length, &index)) {
-        status = static_cast<int32_t>(buffer[0]);
+        status = static_cast<int32_t>(number);
     }
 
     // 7. No status: the exchange never happened.
@@ -298,13 +297,13 @@ DWORD WinmHttpRequest::Run() {
     LeaveCriticalSection(&lock);
 
     // 9. Expected length: the first Content-Length, 0 when unknown.
-    std::memset(buffer, 0, sizeof buffer);
-    length = sizeof buffer;
+    number = 0;
+    length = sizeof number;
     index = 0;
     uint32_t expected = 0;
-    if (lib->HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, buffer,
+    if (lib->HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &number,
                             &length, &index)) {
-        expected = buffer[0];
+        expected = number;
     }
 
     // 10. Room for the body ahead, so appending does not reallocate per piece.
