@@ -31,9 +31,14 @@ build_packages=(
 test_packages=(
   clang
   g++-mingw-w64-x86-64
+  g++-mingw-w64-x86-64-posix
+  googletest
   libclang-rt-14-dev
+  locales
   sqlite3
   tinyproxy
+  wine
+  wine64
 )
 
 case "${1:-}" in
@@ -61,4 +66,19 @@ if ((${#missing[@]})); then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q
   apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The Wine stage's language case needs the German locale.
+if [[ ${1:-} == --test ]] && ! locale -a 2>/dev/null | grep -qix 'de_DE.utf8'; then
+  echo "setup: generating the de_DE.UTF-8 locale"
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: locale de_DE.UTF-8 missing and not root; add it to /etc/locale.gen and run locale-gen" >&2
+    exit 1
+  fi
+  if grep -q '^# *de_DE.UTF-8 UTF-8' /etc/locale.gen; then
+    sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
+  else
+    echo 'de_DE.UTF-8 UTF-8' >>/etc/locale.gen
+  fi
+  locale-gen
 fi

@@ -1,17 +1,27 @@
 #!/usr/bin/env bash
 # Runs every test: installs what is missing (tools/setup.sh --test), then
-# builds and tests the plain, ASan+UBSan and TSan presets, runs the mingw-w64
-# compile check and runs every fuzz target for 10 s.
+# builds and tests the plain, ASan+UBSan and TSan presets, runs the Wine stage
+# (the Windows build and its unit tests under Wine) and runs every fuzz target
+# for 10 s.
 # Usage: tools/test.sh [preset...]   (default: default asan tsan)
+# `windows` among the presets runs the Wine stage alone.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/setup.sh --test
 presets=("$@")
-if ((${#presets[@]} == 0)); then presets=(default asan tsan); fi
+wine_stage=0
+if ((${#presets[@]} == 0)); then
+  presets=(default asan tsan)
+  wine_stage=1
+fi
 
 jobs=$(nproc)
 for p in "${presets[@]}"; do
+  if [[ $p == windows ]]; then
+    wine_stage=1
+    continue
+  fi
   echo "=== preset $p"
   cmake --preset "$p" >/dev/null
   cmake --build --preset "$p" -j "$jobs"
@@ -27,8 +37,10 @@ for example in "${examples[@]}"; do
   WINM_DEMO_BUILD_DIR=build/default "${words[@]}" >/dev/null
 done
 
-echo "=== mingw-w64 compile check"
-tools/mingw-check.sh
+if ((wine_stage)); then
+  echo "=== Wine stage"
+  tools/wine-test.sh
+fi
 
 echo "=== fuzz smoke"
 tools/fuzz.sh 10

@@ -57,6 +57,14 @@ struct CREATESTRUCTW {
 };
 using LPCREATESTRUCTW = CREATESTRUCTW*;
 
+struct RECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+};
+using LPRECT = RECT*;
+
 // Messages.
 #define WM_NULL 0x0000u
 #define WM_CREATE 0x0001u
@@ -71,6 +79,8 @@ using LPCREATESTRUCTW = CREATESTRUCTW*;
 #define WM_QUIT 0x0012u
 #define WM_SHOWWINDOW 0x0018u
 #define WM_SETTINGCHANGE 0x001Au
+#define WM_NCCREATE 0x0081u
+#define WM_NCCALCSIZE 0x0083u
 #define WM_KEYDOWN 0x0100u
 #define WM_KEYUP 0x0101u
 #define WM_CHAR 0x0102u
@@ -140,11 +150,13 @@ using LPCREATESTRUCTW = CREATESTRUCTW*;
 ATOM RegisterClassW(const WNDCLASSW* windowClass);
 BOOL UnregisterClassW(LPCWSTR className, HINSTANCE instance);
 
-// Creates a window owned by the calling thread; WM_CREATE (lParam the
-// CREATESTRUCTW) is sent to the window procedure before it returns, and -1
-// from it fails the creation. The first window of a class in a process takes
-// the class's single-instance lock: when another process of the same user
-// holds it, creation fails with ERROR_ALREADY_EXISTS (Win32 would allow both).
+// Creates a window owned by the calling thread. Before it returns, the
+// window procedure gets what a desktop sends: WM_NCCREATE (lParam the
+// CREATESTRUCTW; 0 fails the creation, with no WM_DESTROY), WM_NCCALCSIZE
+// (wParam FALSE, lParam the window's RECT), then WM_CREATE (lParam the
+// CREATESTRUCTW; -1 fails the creation after WM_DESTROY). The first window of a class in a process
+// takes the class's single-instance lock: when another process of the same user holds it, creation
+// fails with ERROR_ALREADY_EXISTS (Win32 would allow both).
 HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x,
                      int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      LPVOID param);
@@ -168,6 +180,7 @@ BOOL GetMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
 BOOL PeekMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeMessage);
 BOOL TranslateMessage(const MSG* msg);
 LRESULT DispatchMessageW(const MSG* msg);
+// TRUE for WM_NCCREATE; destroys the window on WM_CLOSE; 0 otherwise.
 LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Safe from any thread; the message goes to the queue of the thread that
 // created the window. NULL posts to the calling thread's own queue.

@@ -207,9 +207,11 @@ void ReleaseClassLockLocked(Manager& m, const std::u16string& folded) {
 }
 
 // Ends a window's life: WM_DESTROY first (handle still valid), then removal.
-void Destroy(HWND hwnd, const std::shared_ptr<Window>& w) {
+// A window refused in WM_NCCREATE never got WM_CREATE and gets no WM_DESTROY.
+void Destroy(HWND hwnd, const std::shared_ptr<Window>& w, bool sendDestroy = true) {
     WNDPROC proc = w->windowClass->info.lpfnWndProc;
-    proc(hwnd, WM_DESTROY, 0, 0);
+    if (sendDestroy)
+        proc(hwnd, WM_DESTROY, 0, 0);
     Manager& m = TheManager();
     std::lock_guard<std::mutex> lock(m.mutex);
     m.windows.erase(Value(hwnd));
@@ -322,9 +324,12 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
     create.lpszName = w->title.c_str();
     create.lpszClass = w->windowClass->name.c_str();
     create.dwExStyle = exStyle;
-    LRESULT result =
-        w->windowClass->info.lpfnWndProc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create));
-    if (result == -1) {
+    // The creation messages of a desktop: WM_NCCREATE (0 refuses the window),
+    // WM_NCCALCSIZE, then WM_CREATE (-1 refuses it). Windows CE sends only
+    // WM_CREATE; a procedure that handles all three through DefWindowProcW
+    // works on both.
+    WNDPROC proc = w->windowClass->info.lpfnWndProc;
+    auto refuse = [&](bool sendDestroy, DWORD error) -> HWND {
         bool destroy = false;
         {
             std::lock_guard<std::mutex> lock(m.mutex);
@@ -332,10 +337,19 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
                 destroy = w->destroying = true;
         }
         if (destroy)
-            Destroy(hwnd, w);
-        SetLastError(ERROR_INVALID_FUNCTION);
+            Destroy(hwnd, w, sendDestroy);
+        SetLastError(error);
         return nullptr;
-    }
+    };
+    if (proc(hwnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&create)) == 0)
+        return refuse(false, ERROR_INVALID_WINDOW_HANDLE);
+    RECT bounds = {x == CW_USEDEFAULT ? 0 : x, y == CW_USEDEFAULT ? 0 : y, 0, 0};
+    bounds.right = bounds.left + (width == CW_USEDEFAULT ? 0 : width);
+    bounds.bottom = bounds.top + (height == CW_USEDEFAULT ? 0 : height);
+    if (IsWindow(hwnd))
+        proc(hwnd, WM_NCCALCSIZE, FALSE, reinterpret_cast<LPARAM>(&bounds));
+    if (IsWindow(hwnd) && proc(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1)
+        return refuse(true, ERROR_INVALID_FUNCTION);
     if (!IsWindow(hwnd)) {
         // The window procedure destroyed the window while it was created.
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -515,6 +529,8 @@ LRESULT DispatchMessageW(const MSG* msg) {
 }
 
 LRESULT DefWindowProcW(HWND window, UINT message, WPARAM, LPARAM) {
+    if (message == WM_NCCREATE)
+        return TRUE;
     if (message == WM_CLOSE)
         DestroyWindow(window);
     return 0;

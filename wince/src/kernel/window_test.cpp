@@ -136,7 +136,14 @@ LRESULT CALLBACK RefuseCreateProc(HWND window, UINT message, WPARAM wParam, LPAR
     return RecordingProc(window, message, wParam, lParam);
 }
 
-TEST(Windows, CreationSendsWmCreateBeforeReturning) {
+// Answers 0 to everything, WM_NCCREATE included, as a procedure that does
+// not hand unknown messages to DefWindowProcW.
+LRESULT CALLBACK AnswerZeroProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    RecordingProc(window, message, wParam, lParam);
+    return 0;
+}
+
+TEST(Windows, CreationSendsTheDesktopCreationMessagesBeforeReturning) {
     std::u16string name = UniqueClass("create");
     Register(name);
     std::vector<Received> log;
@@ -144,8 +151,10 @@ TEST(Windows, CreationSendsWmCreateBeforeReturning) {
     HWND window = Create(name, u"hidden");
     t_log = nullptr;
     ASSERT_NE(window, nullptr);
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].message, WM_CREATE);
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0].message, WM_NCCREATE);
+    EXPECT_EQ(log[1].message, WM_NCCALCSIZE);
+    EXPECT_EQ(log[2].message, WM_CREATE);
     EXPECT_FALSE(IsWindowVisible(window));  // no WS_VISIBLE: stays hidden
     EXPECT_TRUE(UpdateWindow(window));
     DestroyWindow(window);
@@ -156,6 +165,20 @@ TEST(Windows, CreationSendsWmCreateBeforeReturning) {
     EXPECT_EQ(Create(refused), nullptr);
     EXPECT_EQ(g_destroyCount, destroysBefore + 1);
     EXPECT_EQ(FindWindowW(refused.c_str(), nullptr), nullptr);
+
+    // 0 from WM_NCCREATE refuses the window before WM_CREATE, without
+    // WM_DESTROY, and frees its class for the next one.
+    std::u16string zero = UniqueClass("zero");
+    Register(zero, AnswerZeroProc);
+    destroysBefore = g_destroyCount;
+    t_log = &log;
+    log.clear();
+    EXPECT_EQ(Create(zero), nullptr);
+    t_log = nullptr;
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].message, WM_NCCREATE);
+    EXPECT_EQ(g_destroyCount, destroysBefore);
+    EXPECT_EQ(FindWindowW(zero.c_str(), nullptr), nullptr);
 }
 
 TEST(Windows, DestroySendsWmDestroySynchronouslyAndInvalidatesTheHandle) {
@@ -319,11 +342,12 @@ TEST(MessageLoop, PostsGoToTheQueueOfTheCreatingThread) {
     MSG msg;
     EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));  // nothing came here
 
-    ASSERT_GE(log.size(), 4u);  // WM_CREATE, WM_APP+9, WM_CLOSE, WM_DESTROY
-    EXPECT_EQ(log[1].message, WM_APP + 9);
-    EXPECT_EQ(log[1].thread, ownerId.load());
-    EXPECT_EQ(log[3].message, WM_DESTROY);
+    // The three creation messages, WM_APP+9, WM_CLOSE, WM_DESTROY.
+    ASSERT_GE(log.size(), 6u);
+    EXPECT_EQ(log[3].message, WM_APP + 9);
     EXPECT_EQ(log[3].thread, ownerId.load());
+    EXPECT_EQ(log[5].message, WM_DESTROY);
+    EXPECT_EQ(log[5].thread, ownerId.load());
     EXPECT_FALSE(IsWindow(window));
     CloseHandle(ready);
 }
