@@ -8,6 +8,8 @@
 
 #include <unistd.h>
 
+#include "wince/testing/registry.h"
+
 namespace {
 
 // Each test gets a registry file of its own.
@@ -20,8 +22,11 @@ class RegistrySettingsTest : public ::testing::Test {
         std::remove(path_.c_str());
         setenv("WINM_REGISTRY", path_.c_str(), 1);
         WinceRegistryCloseStore();
+        // A desktop grants a key handle only the rights it asked for.
+        WinceRegistrySetStrictAccess(true);
     }
     void TearDown() override {
+        WinceRegistrySetStrictAccess(false);
         WinceRegistryCloseStore();
         for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
             std::remove((path_ + suffix).c_str());
@@ -31,7 +36,8 @@ class RegistrySettingsTest : public ::testing::Test {
     // The stored type and bytes of a value, or false when it is missing.
     static bool Query(const WCHAR* name, DWORD& type, std::vector<BYTE>& data) {
         HKEY key = NULL;
-        if (RegOpenKeyExW(kPluginKey.root, kPluginKey.path, 0, 0, &key) != ERROR_SUCCESS) {
+        if (RegOpenKeyExW(kPluginKey.root, kPluginKey.path, 0, KEY_QUERY_VALUE, &key) !=
+            ERROR_SUCCESS) {
             return false;
         }
         DWORD size = 0;

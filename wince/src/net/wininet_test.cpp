@@ -204,6 +204,14 @@ TEST(WinInetQuery, StatusRawHeadersAndIndexedLengthBehaveAsOnWindows) {
                                &length, &index));
     EXPECT_EQ(length, 4u);
     EXPECT_EQ(*reinterpret_cast<DWORD*>(buffer), 200u);
+    // Any buffer of at least a DWORD takes a number (Wine's WinINet wants
+    // exactly 4 bytes; Windows does not).
+    length = sizeof(buffer);
+    index = 0;
+    ASSERT_TRUE(HttpQueryInfoW(h.request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+                               buffer, &length, &index));
+    EXPECT_EQ(length, 4u);
+    EXPECT_EQ(*reinterpret_cast<DWORD*>(buffer), 3u);
 
     const std::u16string expected =
         u"HTTP/1.1 200 Fine\r\nContent-Length: 3\r\nX-Dup: a\r\nX-Dup: b\r\nConnection: "

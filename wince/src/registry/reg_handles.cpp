@@ -2,10 +2,17 @@
 
 #include <unordered_map>
 
+#include "wince/testing/registry.h"
+
 namespace wince::reg {
 namespace {
 
-std::unordered_map<ULONG_PTR, sqlite3_int64> g_handles;
+struct Handle {
+    sqlite3_int64 id;
+    REGSAM rights;
+};
+
+std::unordered_map<ULONG_PTR, Handle> g_handles;
 // Handle values are never reused within a process, so a closed handle stays
 // invalid instead of silently naming some later key.
 ULONG_PTR g_nextHandle = 0x10000;
@@ -14,20 +21,45 @@ bool IsRootId(sqlite3_int64 id) {
     return id >= 1 && id <= kRootCount;
 }
 
+constexpr REGSAM kGenericRead = 0x80000000u;
+constexpr REGSAM kGenericWrite = 0x40000000u;
+constexpr REGSAM kGenericExecute = 0x20000000u;
+constexpr REGSAM kGenericAll = 0x10000000u;
+constexpr REGSAM kMaximumAllowed = 0x02000000u;
+
+// The key rights a request grants: generic rights map to their key rights,
+// and the caller is allowed everything it may ask for.
+REGSAM Granted(REGSAM desired) {
+    REGSAM rights = desired & KEY_ALL_ACCESS;
+    if ((desired & (kGenericRead | kGenericExecute)) != 0)
+        rights |= KEY_READ;
+    if ((desired & kGenericWrite) != 0)
+        rights |= KEY_WRITE;
+    if ((desired & (kGenericAll | kMaximumAllowed)) != 0)
+        rights |= KEY_ALL_ACCESS;
+    return rights;
+}
+
 }  // namespace
 
-LONG KeyIdOf(HKEY h, sqlite3_int64* id) {
+bool g_strictAccess = false;
+
+LONG KeyIdOf(HKEY h, sqlite3_int64* id, REGSAM* rights) {
     ULONG_PTR v = reinterpret_cast<ULONG_PTR>(h);
     for (sqlite3_int64 r = 0; r < kRootCount; ++r) {
         if (v == reinterpret_cast<ULONG_PTR>(WINCE_PREDEFINED_HKEY(0x80000000u + r))) {
             *id = r + 1;
+            if (rights != nullptr)
+                *rights = KEY_ALL_ACCESS;
             return ERROR_SUCCESS;
         }
     }
     auto it = g_handles.find(v);
     if (it == g_handles.end())
         return ERROR_INVALID_HANDLE;
-    *id = it->second;
+    *id = it->second.id;
+    if (rights != nullptr)
+        *rights = it->second.rights;
     return ERROR_SUCCESS;
 }
 
@@ -41,10 +73,10 @@ LONG KeyExists(sqlite3_int64 id) {
     return s.Error() != ERROR_SUCCESS ? s.Error() : ERROR_KEY_DELETED;
 }
 
-HKEY NewHandle(sqlite3_int64 id) {
+HKEY NewHandle(sqlite3_int64 id, REGSAM desired) {
     ULONG_PTR v = g_nextHandle;
     g_nextHandle += 4;
-    g_handles[v] = id;
+    g_handles[v] = Handle{id, Granted(desired)};
     return reinterpret_cast<HKEY>(v);
 }
 
@@ -61,6 +93,11 @@ void WinceRegistryCloseStore() {
     if (g_db != nullptr)
         sqlite3_close(g_db);
     g_db = nullptr;
+}
+
+void WinceRegistrySetStrictAccess(bool strict) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    wince::reg::g_strictAccess = strict;
 }
 
 LONG RegCloseKey(HKEY hKey) {

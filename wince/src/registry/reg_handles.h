@@ -12,14 +12,20 @@
 
 namespace wince::reg {
 
-// The key id of a handle (a predefined root or one we handed out).
-LONG KeyIdOf(HKEY h, sqlite3_int64* id);
+// The key id of a handle (a predefined root or one we handed out) and, when
+// asked, the rights it was opened with.
+LONG KeyIdOf(HKEY h, sqlite3_int64* id, REGSAM* rights = nullptr);
 
 // ERROR_KEY_DELETED when the key is gone; call inside a transaction.
 LONG KeyExists(sqlite3_int64 id);
 
-// Hands out a new handle to key `id`. Caller holds g_mutex.
-HKEY NewHandle(sqlite3_int64 id);
+// Hands out a new handle to key `id` with the rights `desired` grants.
+// Caller holds g_mutex.
+HKEY NewHandle(sqlite3_int64 id, REGSAM desired);
+
+// Whether calls are checked against their handle's rights (test control
+// wince/testing/registry.h). Guarded by g_mutex.
+extern bool g_strictAccess;
 
 // Every call: lock, open the store, resolve the handle, check that its key
 // still exists, all inside one transaction.
@@ -28,6 +34,7 @@ HKEY NewHandle(sqlite3_int64 id);
 struct Call {
     std::unique_lock<std::mutex> lock{g_mutex};
     sqlite3_int64 key = 0;
+    REGSAM rights = 0;  // of the call's handle
     Txn txn;
     Call() = default;
     Call(const Call&) = delete;
@@ -40,10 +47,13 @@ struct Call {
         }
         g_dropStore = false;
     }
-    LONG Begin(HKEY h) {
-        LONG e = KeyIdOf(h, &key);
+    // `needed`: the rights the call needs on its handle (strict mode only).
+    LONG Begin(HKEY h, REGSAM needed = 0) {
+        LONG e = KeyIdOf(h, &key, &rights);
         if (e != ERROR_SUCCESS)
             return e;
+        if (g_strictAccess && (rights & needed) != needed)
+            return ERROR_ACCESS_DENIED;
         return OpenStoreLocked();
     }
     // Starts the call's transaction and checks that the handle's key still

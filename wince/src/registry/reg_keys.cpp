@@ -48,12 +48,13 @@ using wince::reg::FindChild;
 using wince::reg::FindPath;
 using wince::reg::FoldedName;
 using wince::reg::g_db;
+using wince::reg::g_strictAccess;
 using wince::reg::NewHandle;
 using wince::reg::SplitPath;
 using wince::reg::Stmt;
 using wince::reg::StoredName;
 
-LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
+LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
     if (phkResult == nullptr)
         return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
@@ -69,11 +70,11 @@ LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) 
     sqlite3_int64 id = 0;
     if ((e = FindPath(c.key, parts, &id)) != ERROR_SUCCESS)
         return e;
-    *phkResult = NewHandle(id);
+    *phkResult = NewHandle(id, samDesired);
     return ERROR_SUCCESS;
 }
 
-LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM,
+LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM samDesired,
                      LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition) {
     if (phkResult == nullptr)
         return ERROR_INVALID_PARAMETER;
@@ -95,6 +96,9 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM,
         if ((e = FindChild(id, fold, &child)) != ERROR_SUCCESS)
             return Fail(e);
         if (child == 0) {
+            // Only the first new key is made under the caller's handle.
+            if (id == c.key && g_strictAccess && (c.rights & KEY_CREATE_SUB_KEY) == 0)
+                return Fail(ERROR_ACCESS_DENIED);
             Stmt ins(g_db, "INSERT INTO keys(parent, name, fold) VALUES(?, ?, ?)");
             ins.Bind(1, id).Bind(2, StoredName(p, n)).Bind(3, fold);
             ins.Step();
@@ -107,7 +111,7 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM,
     }
     if (created && (e = c.Commit()) != ERROR_SUCCESS)
         return Fail(e);
-    *phkResult = NewHandle(id);
+    *phkResult = NewHandle(id, samDesired);
     if (lpdwDisposition != nullptr)
         *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     return ERROR_SUCCESS;
@@ -153,7 +157,7 @@ LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, L
     if (lpReserved != nullptr || lpName == nullptr || lpcchName == nullptr)
         return ERROR_INVALID_PARAMETER;
     Call c;
-    LONG e = c.Begin(hKey);
+    LONG e = c.Begin(hKey, KEY_ENUMERATE_SUB_KEYS);
     if (e != ERROR_SUCCESS)
         return e;
     if ((e = c.Enter(false)) != ERROR_SUCCESS)
@@ -180,7 +184,7 @@ LONG RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpR
     if (lpReserved != nullptr)
         return ERROR_INVALID_PARAMETER;
     Call c;
-    LONG e = c.Begin(hKey);
+    LONG e = c.Begin(hKey, KEY_QUERY_VALUE);
     if (e != ERROR_SUCCESS)
         return e;
     if ((e = c.Enter(false)) != ERROR_SUCCESS)

@@ -48,7 +48,7 @@ LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWOR
     if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr))
         return ERROR_INVALID_PARAMETER;
     Call c;
-    LONG e = c.Begin(hKey);
+    LONG e = c.Begin(hKey, KEY_QUERY_VALUE);
     if (e != ERROR_SUCCESS)
         return e;
     Bytes name, fold;
@@ -70,7 +70,7 @@ LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const B
     if (lpData == nullptr && cbData != 0)
         return ERROR_INVALID_PARAMETER;
     Call c;
-    LONG e = c.Begin(hKey);
+    LONG e = c.Begin(hKey, KEY_SET_VALUE);
     if (e != ERROR_SUCCESS)
         return e;
     Bytes name, fold;
@@ -91,7 +91,7 @@ LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const B
 
 LONG RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
     Call c;
-    LONG e = c.Begin(hKey);
+    LONG e = c.Begin(hKey, KEY_SET_VALUE);
     if (e != ERROR_SUCCESS)
         return e;
     Bytes name, fold;
@@ -115,7 +115,7 @@ LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchVa
         (lpData != nullptr && lpcbData == nullptr))
         return ERROR_INVALID_PARAMETER;
     Call c;
-    LONG e = c.Begin(hKey);
+    LONG e = c.Begin(hKey, KEY_QUERY_VALUE);
     if (e != ERROR_SUCCESS)
         return e;
     if ((e = c.Enter(false)) != ERROR_SUCCESS)

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "wince.h"
+#include "wince/testing/registry.h"
 
 extern char** environ;
 
@@ -306,6 +307,36 @@ TEST_F(RegistryTest, BadHandlesAreRejected) {
     EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);  // roots cannot be closed
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"H", 0, 0, &k), ERROR_SUCCESS);
     RegCloseKey(k);
+}
+
+TEST_F(RegistryTest, StrictModeAllowsOnlyWhatAHandlesRightsGrant) {
+    HKEY lax = Create(HKEY_LOCAL_MACHINE, u"Strict\\Key");  // rights 0
+    WinceRegistrySetStrictAccess(true);
+    DWORD cb = 0;
+    EXPECT_EQ(Set(lax, u"v", REG_SZ, "x"), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegQueryValueExW(lax, u"v", nullptr, nullptr, nullptr, &cb), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteValueW(lax, u"v"), ERROR_ACCESS_DENIED);
+    HKEY k = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(lax, u"Sub", 0, nullptr, 0, 0, nullptr, &k, nullptr),
+              ERROR_ACCESS_DENIED);
+
+    HKEY writer = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Strict\\Key", 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &writer, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(Set(writer, u"v", REG_SZ, "x"), ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExW(writer, u"v", nullptr, nullptr, nullptr, &cb), ERROR_ACCESS_DENIED);
+    HKEY reader = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Strict\\Key", 0, KEY_READ, &reader),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExW(reader, u"v", nullptr, nullptr, nullptr, &cb), ERROR_SUCCESS);
+    EXPECT_EQ(Set(reader, u"v", REG_SZ, "y"), ERROR_ACCESS_DENIED);
+    // Predefined roots carry every right.
+    EXPECT_EQ(Set(HKEY_CURRENT_USER, u"root", REG_SZ, "x"), ERROR_SUCCESS);
+    WinceRegistrySetStrictAccess(false);
+    EXPECT_EQ(Set(lax, u"v", REG_SZ, "z"), ERROR_SUCCESS);
+    for (HKEY h : {lax, writer, reader})
+        RegCloseKey(h);
 }
 
 TEST_F(RegistryTest, DeletesAreRecursiveAndOrphanOpenHandles) {
