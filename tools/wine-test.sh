@@ -240,6 +240,15 @@ expect_value "failed check" last_update_check REG_DWORD 0x0
 expect_same_values "failed check"
 stop_service
 
+say "connection closed after the headers of the check"
+clear_values
+start_service --fail-check close
+run_wine
+run_linux
+expect_names "closed check" zel last_update_check
+expect_same_values "closed check"
+stop_service
+
 say "service down"
 clear_values
 wine reg add "$plugin" /v zel /d kept /f >/dev/null 2>&1
