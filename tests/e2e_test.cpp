@@ -326,6 +326,33 @@ TEST(EndToEnd, StoredChannelAndDeviceIdentityReachTheRequests) {
     }
 }
 
+// A registry the run cannot use is named once, and the exchanges still run.
+TEST(EndToEnd, UnusableRegistryIsNamedOnceAndTheExchangesStillRun) {
+    Sandbox sandbox;
+    Service service(sandbox, {});
+    const std::string notADatabase = sandbox.Path("notes.txt");
+    std::ofstream(notADatabase) << "not a registry\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {sandbox.dir(), "it is a directory"},
+        {notADatabase, "it is not a registry database"},
+    };
+    for (const auto& [path, reason] : cases) {
+        SCOPED_TRACE(path);
+        size_t before = service.Requests().size();
+        Environment env = To(service);
+        env["WINM_REGISTRY"] = path;
+        RunResult run = RunUpdater(sandbox, env);
+        ExpectCleanRun(run);
+        EXPECT_EQ(service.Requests().size(), before + 2);
+        const std::string warning =
+            "**W: the registry file " + path + " cannot be used: " + reason + "\n";
+        size_t at = run.errors.find(warning);
+        EXPECT_NE(at, std::string::npos) << run.errors;
+        EXPECT_EQ(run.errors.find(warning, at + 1), std::string::npos) << run.errors;
+    }
+    EXPECT_EQ(ReadFile(notADatabase), "not a registry\n");
+}
+
 TEST(EndToEnd, ServiceRefusesBadOptionsBeforeItListens) {
     Sandbox sandbox;
     const std::vector<std::vector<std::string>> cases = {

@@ -98,21 +98,17 @@ int Syntax(std::ostream& err, const std::string& op, const std::string& detail) 
 }
 
 int Failed(std::ostream& err, LONG e) {
+    // A store that cannot be used is named with the reason, as the updater
+    // warns about it.
+    std::string problem = WinceRegistryStoreProblem(e);
+    if (!problem.empty()) {
+        problem[0] = 'T';
+        err << "ERROR: " << problem << ".\n";
+        return 1;
+    }
     switch (e) {
         case ERROR_FILE_NOT_FOUND:
             err << kNotFound << "\n";
-            break;
-        case ERROR_BADDB:
-        case ERROR_REGISTRY_CORRUPT:
-            err << "ERROR: The registry store " << WinceRegistryStorePath()
-                << " is damaged or is not a registry store (error " << e << ").\n";
-            break;
-        case ERROR_CANTOPEN:
-            err << "ERROR: The registry store " << WinceRegistryStorePath()
-                << " cannot be opened (error " << e << ").\n";
-            break;
-        case ERROR_ACCESS_DENIED:
-            err << "ERROR: Access is denied.\n";
             break;
         case ERROR_INVALID_PARAMETER:
             err << "ERROR: Invalid key or value name.\n";

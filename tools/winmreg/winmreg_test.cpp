@@ -297,12 +297,27 @@ TEST_F(WinmregTool, BadInputGivesAMessageAndExitCode) {
     }
     EXPECT_EQ(Run({"/?"}).code, 0);
 
-    // A store that is not ours is reported, and left as it was.
+    // A store that cannot be used is named with the reason in one line, and
+    // left as it was.
     std::ofstream(store_) << "not a registry";
     Result r = Run({"query", "HKLM"});
     EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find("damaged or is not a registry store"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err, "ERROR: The registry file " + store_.string() +
+                         " cannot be used: it is not a registry database.\n");
     EXPECT_EQ(Slurp(store_), "not a registry");
+    r = Run({"query", "HKLM"}, dir_);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "ERROR: The registry file " + dir_.string() +
+                         " cannot be used: it is a directory.\n");
+    if (geteuid() != 0) {  // permissions do not bind root
+        const fs::path readOnly = dir_ / "ro.sqlite3";
+        ASSERT_EQ(Run({"add", "HKLM\\a"}, readOnly).code, 0);
+        fs::permissions(readOnly, fs::perms::owner_read);
+        r = Run({"add", "HKLM\\b"}, readOnly);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err, "ERROR: The registry file " + readOnly.string() +
+                             " cannot be used: it is read-only.\n");
+    }
 }
 
 TEST_F(WinmregTool, ExportImportRoundTrip) {

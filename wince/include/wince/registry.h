@@ -112,3 +112,8 @@ void WinceRegistryCloseStore();
 // The path of the store the next open would use (UTF-8), from the
 // environment as described above; empty if no path can be formed.
 std::string WinceRegistryStorePath();
+
+// For an error that says the store itself cannot be used (opened, read or
+// written), "the registry file PATH cannot be used: REASON"; empty for any
+// other error. The registry calls warn with this text once per run.
+std::string WinceRegistryStoreProblem(LONG error);

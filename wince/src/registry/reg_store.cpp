@@ -2,11 +2,16 @@
 
 #include <sys/stat.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "reg_sqlite.h"
+#include "wince/src/base/hostlog.h"
 
 namespace wince::reg {
 namespace {
@@ -103,15 +108,8 @@ LONG PrepareSchema(sqlite3* db) {
     return objects == kRootCount ? ERROR_SUCCESS : ERROR_REGISTRY_CORRUPT;
 }
 
-}  // namespace
-
-std::mutex g_mutex;
-sqlite3* g_db = nullptr;
-bool g_dropStore = false;
-
-LONG OpenStoreLocked() {
-    if (g_db != nullptr)
-        return ERROR_SUCCESS;
+// Opens the store at the path the environment names. Caller holds g_mutex.
+LONG OpenStore(sqlite3** out) {
     std::string path = WinceRegistryStorePath();
     if (path.empty())
         return ERROR_CANTOPEN;
@@ -137,20 +135,90 @@ LONG OpenStoreLocked() {
         sqlite3_close(db);
         return e;
     }
-    g_db = db;
+    *out = db;
     return ERROR_SUCCESS;
 }
 
-// A store-level failure that a reopen might cure drops the connection once
+// Warns about a store that cannot be used; the calls' results say the rest.
+LONG Warned(LONG e) {
+    std::string problem = WinceRegistryStoreProblem(e);
+    if (!problem.empty())
+        HostWarning(problem);
+    return e;
+}
 
+}  // namespace
+
+std::mutex g_mutex;
+sqlite3* g_db = nullptr;
+bool g_dropStore = false;
+
+LONG OpenStoreLocked() {
+    if (g_db != nullptr)
+        return ERROR_SUCCESS;
+    return Warned(OpenStore(&g_db));
+}
+
+// A store-level failure that a reopen might cure drops the connection once
+// the failing call has released its statements (see ~Call); every failure
+// of the store itself is told once per run.
 LONG Fail(LONG e) {
     if (e == ERROR_REGISTRY_CORRUPT || e == ERROR_BADDB || e == ERROR_CANTOPEN ||
         e == ERROR_REGISTRY_IO_FAILED)
         g_dropStore = true;
-    return e;
+    return Warned(e);
 }
 
 }  // namespace wince::reg
+
+std::string WinceRegistryStoreProblem(LONG error) {
+    const std::string path = WinceRegistryStorePath();
+    std::string reason;
+    switch (error) {
+        case ERROR_BADDB:
+            reason = "it is not a registry database";
+            break;
+        case ERROR_REGISTRY_CORRUPT:
+            reason = "the database is damaged";
+            break;
+        case ERROR_REGISTRY_IO_FAILED:
+            reason = "reading or writing it failed";
+            break;
+        case ERROR_ACCESS_DENIED:
+            reason = "it is read-only";
+            break;
+        case ERROR_CANTWRITE:
+            reason = "the disk is full";
+            break;
+        case ERROR_TIMEOUT:
+            reason = "another process held its lock for too long";
+            break;
+        case ERROR_CANTOPEN: {
+            if (path.empty())
+                return "the registry file cannot be used: neither WINM_REGISTRY, XDG_STATE_HOME "
+                       "nor HOME gives its path";
+            struct stat st;
+            if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+                reason = "it is a directory";
+                break;
+            }
+            // The open's own errno is gone; trying again names the cause.
+            int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+            if (fd >= 0) {
+                close(fd);
+                reason = "it cannot be opened";
+            } else if (errno == ENOENT) {
+                reason = "its directory cannot be created";
+            } else {
+                reason = std::strerror(errno);
+            }
+            break;
+        }
+        default:
+            return {};
+    }
+    return "the registry file " + path + " cannot be used: " + reason;
+}
 
 std::string WinceRegistryStorePath() {
     const char* explicitPath = std::getenv("WINM_REGISTRY");

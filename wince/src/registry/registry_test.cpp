@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "wince.h"
+#include "wince/testing/hostlog.h"
 #include "wince/testing/registry.h"
 
 extern char** environ;
@@ -392,7 +393,11 @@ TEST_F(RegistryTest, StoreIsCreatedUnderXdgStateHome) {
         setenv("XDG_STATE_HOME", savedState.c_str(), 1);
 }
 
+std::vector<std::string> g_warnings;
+
 TEST_F(RegistryTest, DamagedOrUnusableStoresFailWithoutBeingReplaced) {
+    g_warnings.clear();
+    WinceSetHostWarningSinkForTesting([](const std::string& line) { g_warnings.push_back(line); });
     HKEY k = nullptr;
     // Not a database at all.
     const std::string garbage(8192, '\x5a');
@@ -470,6 +475,23 @@ TEST_F(RegistryTest, DamagedOrUnusableStoresFailWithoutBeingReplaced) {
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"A", 0, 0, &k), ERROR_BADDB);
     fs::remove(store_);
     RegCloseKey(Create(HKEY_LOCAL_MACHINE, u"A"));
+
+    // Each file that could not be used was named once, with the reason.
+    WinceSetHostWarningSinkForTesting(nullptr);
+    const std::string w = "**W: the registry file ";
+    std::vector<std::string> expected = {
+        w + (dir_ / "reg.sqlite3").string() + " cannot be used: it is not a registry database",
+        w + foreign.string() + " cannot be used: it is not a registry database",
+        w + damaged.string() + " cannot be used: " +
+            (e == ERROR_BADDB ? "it is not a registry database" : "the database is damaged"),
+        w + partial.string() + " cannot be used: the database is damaged",
+        w + dir_.string() + " cannot be used: it is a directory",
+        w + (foreign / "below-a-file.sqlite3").string() + " cannot be used: Not a directory",
+        w + (dir_ / "fresh.sqlite3").string() + " cannot be used: it is not a registry database"};
+    if (geteuid() != 0)
+        expected.insert(expected.begin() + 6, w + (dir_ / "locked.sqlite3").string() +
+                                                  " cannot be used: Permission denied");
+    EXPECT_EQ(g_warnings, expected);
 }
 
 TEST_F(RegistryTest, ThreadsShareTheStoreSafely) {
