@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -324,6 +325,30 @@ TEST(EndToEnd, StoredChannelAndDeviceIdentityReachTheRequests) {
         std::map<std::string, RegistryValue> values = sandbox.PluginValues();
         EXPECT_EQ(values.count("distribution_channel"), c.seed ? 1u : 0u);
     }
+}
+
+// With no lock location only the user controls, the run ends at once with
+// exit code 0 and says why; it is never a silent no-op.
+TEST(EndToEnd, NoUsableLockLocationEndsTheRunWithAWarning) {
+    Sandbox sandbox;
+    Service service(sandbox, {});
+    const std::string shared = sandbox.Path("shared");
+    ASSERT_EQ(mkdir(shared.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 0777), 0);
+    std::ofstream(sandbox.Path("runtime-file")) << "";
+    Environment env = To(service);
+    env["WINM_REGISTRY"] = shared + "/registry.sqlite3";
+    env["XDG_RUNTIME_DIR"] = sandbox.Path("runtime-file");
+    RunResult run = RunUpdater(sandbox, env);
+    ExpectCleanRun(run);
+    EXPECT_NE(run.errors.find("**W: single-instance lock: no usable location (" + shared +
+                              ": others may write to it (mode 0777); " +
+                              sandbox.Path("runtime-file") + ": not a directory)"),
+              std::string::npos)
+        << run.errors;
+    EXPECT_NE(run.errors.find("**W: no main window (error 5); the run ends"), std::string::npos)
+        << run.errors;
+    EXPECT_TRUE(service.Requests().empty());
 }
 
 // A registry the run cannot use is named once, and the exchanges still run.

@@ -71,7 +71,14 @@ bool InitInstance(HINSTANCE instance) {
     HWND window = CreateWindowExW(0, className, title, 0, CW_USEDEFAULT, CW_USEDEFAULT,
                                   CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL, instance, NULL);
     if (window == NULL) {
-        LogDebug("no main window (error %u)", static_cast<unsigned>(GetLastError()));
+        // Losing the start-up race to another updater is normal; anything
+        // else (no lock location: the host warned why) ends the run early.
+        DWORD error = GetLastError();
+        if (error == ERROR_ALREADY_EXISTS) {
+            LogDebug("another updater is running");
+        } else {
+            LogWarning("no main window (error %u); the run ends", static_cast<unsigned>(error));
+        }
         return false;
     }
 

@@ -7,19 +7,51 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include "wince/registry.h"
+#include "wince/src/base/hostlog.h"
 
 namespace wince {
 namespace {
 
-bool UsableDirectory(const std::string& path) {
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
+// Why `path` cannot hold lock files, or empty when it can: it must be a
+// directory of ours that nobody else may write to, or others could plant
+// files in it or hold our locks. Created (mode 0700) when missing, with
+// its missing parents when `parents` is set.
+std::string Refusal(const std::string& path, bool create, bool parents) {
+    if (create) {
+        if (parents) {
+            for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+                 slash = path.find('/', slash + 1))
+                mkdir(path.substr(0, slash).c_str(), 0700);
+        }
+        if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+            return std::strerror(errno);
+    }
     struct stat st;
     if (lstat(path.c_str(), &st) != 0)
-        return false;
-    // Someone else's directory, or one that others may write to, could be
-    // used to plant files or hold our locks: refuse it.
-    return S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 0022) == 0;
+        return std::strerror(errno);
+    if (!S_ISDIR(st.st_mode))
+        return "not a directory";
+    if (st.st_uid != geteuid())
+        return "owned by another user (uid " + std::to_string(st.st_uid) + ")";
+    if ((st.st_mode & 0022) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        return std::string("others may write to it (mode ") + mode + ")";
+    }
+    return {};
+}
+
+// Tries one location; on refusal notes it in `tried` and warns.
+bool Usable(const std::string& shown, const std::string& refusal, std::string& tried) {
+    if (refusal.empty())
+        return true;
+    tried += (tried.empty() ? "" : "; ") + shown + ": " + refusal;
+    HostWarning("single-instance lock: cannot use " + shown + ": " + refusal +
+                "; trying the next location");
+    return false;
 }
 
 std::u16string ParseTitle(const std::string& content) {
@@ -38,22 +70,40 @@ std::u16string ParseTitle(const std::string& content) {
 
 }  // namespace
 
-std::string InstanceLockDirectory() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && runtime[0] == '/') {
-        std::string dir = std::string(runtime) + "/winm";
-        if (UsableDirectory(dir))
-            return dir;
+std::string InstanceLockPrefix() {
+    std::string tried;
+    // Beside the registry file: updaters that share a registry then
+    // exclude each other whatever their other settings.
+    std::string registry = WinceRegistryStorePath();
+    if (registry.empty()) {
+        Usable("the registry file's directory", "no registry path can be formed", tried);
+    } else {
+        std::size_t slash = registry.find_last_of('/');
+        std::string dir = slash == std::string::npos ? "." : registry.substr(0, slash);
+        if (dir.empty())
+            dir = "/";
+        if (Usable(dir, Refusal(dir, true, true), tried))
+            return (dir == "/" ? "" : dir) + "/" + registry.substr(slash + 1) + ".";
     }
-    std::string dir = "/tmp/winm-" + std::to_string(geteuid());
-    if (UsableDirectory(dir))
-        return dir;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || runtime[0] == 0) {
+        tried += "; $XDG_RUNTIME_DIR: not set";
+    } else if (runtime[0] != '/') {
+        Usable(std::string("$XDG_RUNTIME_DIR (") + runtime + ")", "not an absolute path", tried);
+    } else {
+        std::string dir = std::string(runtime) + "/winm";
+        if (Usable(runtime, Refusal(runtime, false, false), tried) &&
+            Usable(dir, Refusal(dir, true, false), tried))
+            return dir + "/";
+    }
+    HostWarning("single-instance lock: no usable location (" + tried +
+                "); no window of a single-instance class can be created");
     return {};
 }
 
 std::string InstanceLockPath(const std::u16string& foldedClass) {
-    std::string dir = InstanceLockDirectory();
-    if (dir.empty())
+    std::string prefix = InstanceLockPrefix();
+    if (prefix.empty())
         return {};
     // A readable prefix plus a hash of the whole name keeps file names short
     // and free of separators whatever the class name holds.
@@ -68,7 +118,7 @@ std::string InstanceLockPath(const std::u16string& foldedClass) {
     }
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, "-%016llx.lock", static_cast<unsigned long long>(hash));
-    return dir + "/class-" + readable + suffix;
+    return prefix + "class-" + readable + suffix;
 }
 
 int AcquireInstanceLock(const std::u16string& foldedClass, const std::u16string& className,

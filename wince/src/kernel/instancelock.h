@@ -13,10 +13,14 @@
 
 namespace wince {
 
-// The directory of the lock files: $XDG_RUNTIME_DIR/winm when that is an
-// absolute path, else /tmp/winm-<uid>; created with mode 0700. Empty when
-// no usable directory exists (not a directory, not ours, or open to others).
-std::string InstanceLockDirectory();
+// Where the lock files go, as a prefix their names are appended to. Tried
+// in order: beside the registry file ("<registry file>."), then
+// "$XDG_RUNTIME_DIR/winm/". A directory is used only when it is ours and
+// closed to others (created with mode 0700 when missing; XDG_RUNTIME_DIR
+// itself must be so too). Each refused location gives a host warning with
+// the reason, and when none is usable a last warning names them all and
+// the result is empty.
+std::string InstanceLockPrefix();
 
 // The lock file's path for a class name already folded to one case.
 std::string InstanceLockPath(const std::u16string& foldedClass);

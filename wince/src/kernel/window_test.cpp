@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -23,6 +24,7 @@
 #include "instancelock.h"
 #include "wince/kernel.h"
 #include "wince/resources.h"
+#include "wince/testing/hostlog.h"
 #include "wince/testing/runtimedir.h"
 
 extern char** environ;
@@ -659,31 +661,98 @@ TEST(SingleInstance, SimultaneousStartsLeaveExactlyOneRunning) {
     }
 }
 
-TEST(SingleInstance, LockDirectoryIsPrivateToTheUser) {
-    const char* saved = std::getenv("XDG_RUNTIME_DIR");
-    std::string savedValue = saved ? saved : "";
+std::vector<std::string> g_warnings;
+
+// Restores the variables the lock location depends on.
+class LockEnvironment {
+  public:
+    LockEnvironment() {
+        for (const char* name : kNames) {
+            const char* value = std::getenv(name);
+            saved_.emplace_back(value != nullptr, value != nullptr ? value : "");
+        }
+        g_warnings.clear();
+        WinceSetHostWarningSinkForTesting(
+            [](const std::string& line) { g_warnings.push_back(line); });
+    }
+    ~LockEnvironment() {
+        WinceSetHostWarningSinkForTesting(nullptr);
+        for (std::size_t i = 0; i < saved_.size(); ++i) {
+            if (saved_[i].first)
+                setenv(kNames[i], saved_[i].second.c_str(), 1);
+            else
+                unsetenv(kNames[i]);
+        }
+    }
+
+  private:
+    static constexpr const char* kNames[] = {"WINM_REGISTRY", "XDG_RUNTIME_DIR"};
+    std::vector<std::pair<bool, std::string>> saved_;
+};
+
+std::string TempDir() {
     char base[] = "/tmp/wince-lockdir-XXXXXX";
-    ASSERT_NE(mkdtemp(base), nullptr);
+    return mkdtemp(base) != nullptr ? base : "";
+}
 
-    setenv("XDG_RUNTIME_DIR", base, 1);
-    EXPECT_EQ(wince::InstanceLockDirectory(), std::string(base) + "/winm");
+// The lock lives beside the registry file, else in $XDG_RUNTIME_DIR/winm;
+// a location others could take is refused with a warning, and with none
+// left no single-instance window is created, nor is one reported running.
+TEST(SingleInstance, LockLocationsAreOnlyOnesOthersCannotTake) {
+    LockEnvironment env;
+    const std::string home = TempDir(), runtime = TempDir(), shared = TempDir(),
+                      openRuntime = TempDir();
+    ASSERT_FALSE(home.empty() || runtime.empty() || shared.empty() || openRuntime.empty());
+    chmod(shared.c_str(), 0777);
+    chmod(openRuntime.c_str(), 0777);
+    const std::string plainFile = home + "/plain";
+    close(open(plainFile.c_str(), O_CREAT | O_WRONLY, 0600));
+
+    setenv("WINM_REGISTRY", (home + "/state/reg.sqlite3").c_str(), 1);
+    unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(wince::InstanceLockPrefix(), home + "/state/reg.sqlite3.");
     struct stat st;
-    ASSERT_EQ(stat((std::string(base) + "/winm").c_str(), &st), 0);
+    ASSERT_EQ(stat((home + "/state").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_TRUE(g_warnings.empty());
 
-    // A directory others may write to is not trusted: the fallback is used.
-    chmod((std::string(base) + "/winm").c_str(), 0777);
-    std::string fallback = "/tmp/winm-" + std::to_string(geteuid());
-    EXPECT_EQ(wince::InstanceLockDirectory(), fallback);
-    setenv("XDG_RUNTIME_DIR", "relative/path", 1);
-    EXPECT_EQ(wince::InstanceLockDirectory(), fallback);
+    setenv("WINM_REGISTRY", (shared + "/reg.sqlite3").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    EXPECT_EQ(wince::InstanceLockPrefix(), runtime + "/winm/");
+    ASSERT_EQ(stat((runtime + "/winm").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    const std::string refusedShared = "**W: single-instance lock: cannot use " + shared +
+                                      ": others may write to it (mode 0777); trying the next "
+                                      "location";
+    EXPECT_EQ(g_warnings, std::vector<std::string>{refusedShared});
 
-    if (saved)
-        setenv("XDG_RUNTIME_DIR", savedValue.c_str(), 1);
-    else
-        unsetenv("XDG_RUNTIME_DIR");
-    rmdir((std::string(base) + "/winm").c_str());
-    rmdir(base);
+    for (const std::string& bad : {plainFile, openRuntime}) {
+        g_warnings.clear();
+        WinceSetHostWarningSinkForTesting(
+            [](const std::string& line) { g_warnings.push_back(line); });
+        setenv("XDG_RUNTIME_DIR", bad.c_str(), 1);
+        EXPECT_EQ(wince::InstanceLockPrefix(), "");
+        std::u16string cls = UniqueClass("nolock");
+        Register(cls);
+        SetLastError(0);
+        EXPECT_EQ(Create(cls), nullptr);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(FindWindowW(cls.c_str(), nullptr), nullptr);
+        const std::string why =
+            bad == openRuntime ? "others may write to it (mode 0777)" : "not a directory";
+        // Each cause once, however often the location was looked for.
+        EXPECT_EQ(g_warnings, (std::vector<std::string>{
+                                  refusedShared,
+                                  "**W: single-instance lock: cannot use " + bad + ": " + why +
+                                      "; trying the next location",
+                                  "**W: single-instance lock: no usable location (" + shared +
+                                      ": others may write to it (mode 0777); " + bad + ": " + why +
+                                      "); no window of a single-instance class can be created"}));
+    }
+    std::filesystem::remove_all(home);
+    std::filesystem::remove_all(runtime);
+    std::filesystem::remove_all(shared);
+    std::filesystem::remove_all(openRuntime);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
-// Test support: points XDG_RUNTIME_DIR at a private temporary directory for
-// the whole test process, so the single-instance lock files that windows
-// create go there and not into the user's real lock directory.
+// Test support: points WINM_REGISTRY and XDG_RUNTIME_DIR into a private
+// temporary directory for the whole test process, so the single-instance
+// lock files that windows create (beside the registry file) go there and
+// not beside the user's real registry. Tests that set WINM_REGISTRY
+// themselves move the locks with it.
 //
 // Include it in any test binary that creates windows. The directory is made
 // during static initialisation (before any window exists) and removed when
@@ -23,10 +25,11 @@ class WinceTestRuntimeDir {
             return;
         char path[] = "/tmp/wince-test-run-XXXXXX";
         if (mkdtemp(path) == nullptr)
-            return;  // the lock code falls back to its default directory
+            return;  // the lock code then uses the default registry's directory
         chmod(path, 0700);
         dir_ = path;
         setenv("XDG_RUNTIME_DIR", path, 1);
+        setenv("WINM_REGISTRY", (dir_ + "/registry.sqlite3").c_str(), 1);
         setenv(kOwnerVar, path, 1);
     }
     ~WinceTestRuntimeDir() {
