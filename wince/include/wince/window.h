@@ -9,6 +9,7 @@
 #include "wince/types.h"
 
 using WNDPROC = LRESULT(CALLBACK*)(HWND, UINT, WPARAM, LPARAM);
+using TIMERPROC = void(CALLBACK*)(HWND, UINT, UINT_PTR, DWORD);
 
 struct WNDCLASSW {
     UINT style;
@@ -186,6 +187,18 @@ LRESULT DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // created the window. NULL posts to the calling thread's own queue.
 BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
+
+// Timers of the calling thread's windows (or of the thread itself when
+// window is NULL). WM_TIMER (wParam the id, lParam the TIMERPROC) comes from
+// GetMessageW/PeekMessageW once no posted message or quit request is
+// waiting, at most one per timer at a time; DispatchMessageW calls the
+// TIMERPROC when there is one. Setting an existing timer again restarts it;
+// KillTimer and DestroyWindow end a window's timers, and no WM_TIMER of an
+// ended timer is returned afterwards.
+#define USER_TIMER_MINIMUM 0x0000000Au
+#define USER_TIMER_MAXIMUM 0x7FFFFFFFu
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC timerFunc);
+BOOL KillTimer(HWND window, UINT_PTR id);
 
 // Resources (see wince/resources.h for how a program declares them).
 int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int bufferMax);

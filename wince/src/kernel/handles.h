@@ -26,6 +26,10 @@ bool RemoveHandle(HANDLE handle);
 
 // The calling thread's id, as GetCurrentThreadId returns it.
 DWORD CurrentThreadId();
+
+// Removes the calling thread's windows and timers, as Windows does before a
+// thread counts as ended (window.cpp).
+void EndThreadWindows();
 // A fresh thread id, and how a new thread takes the one reserved for it.
 DWORD ReserveThreadId();
 void AdoptThreadId(DWORD id);

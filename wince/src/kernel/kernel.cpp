@@ -146,7 +146,11 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE startA
     try {
         std::thread([thread, id, startAddress, parameter] {
             AdoptThreadId(id);
-            thread->Finish(startAddress(parameter));
+            DWORD exitCode = startAddress(parameter);
+            // Its windows end with the thread: once a wait on the handle
+            // returns, they are gone and posts to them fail.
+            EndThreadWindows();
+            thread->Finish(exitCode);
         }).detach();
     } catch (const std::system_error&) {
         RemoveHandle(handle);

@@ -8,6 +8,7 @@
 
 #include <unicode/uchar.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -16,14 +17,24 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "handles.h"
 #include "instancelock.h"
 #include "wince/kernel.h"
-#include "wince/resources.h"
 
 namespace wince {
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Timer {
+    HWND window;  // NULL for a timer of the thread itself
+    UINT_PTR id;
+    Clock::duration period;
+    Clock::time_point due;
+    TIMERPROC proc;
+};
 
 struct MessageQueue {
     std::mutex mutex;
@@ -31,6 +42,8 @@ struct MessageQueue {
     std::deque<MSG> messages;
     bool quit = false;
     int quitCode = 0;
+    std::vector<Timer> timers;
+    UINT_PTR nextThreadTimer = 1;
 };
 
 struct WindowClass {
@@ -64,8 +77,6 @@ struct Manager {
     // Tokens for windows of other processes: odd values, one per class.
     std::map<std::u16string, std::uintptr_t> remoteTokens;
     std::uintptr_t nextRemote = 0x7F000001;
-    std::map<UINT, const WCHAR*> strings;
-    std::map<UINT, bool> icons;
 };
 
 Manager& TheManager() {
@@ -75,24 +86,30 @@ Manager& TheManager() {
 
 void ReleaseClassLockLocked(Manager& m, const std::u16string& folded);
 
-// The calling thread's queue. When the thread ends, the windows it still
-// owns go with it (no WM_DESTROY: nothing can run on the thread any more),
-// so posts to them fail and their class locks are released.
+// Removes the windows that still belong to queue (no WM_DESTROY: nothing
+// can run on their thread any more), so posts to them fail and their class
+// locks are released.
+void RemoveWindowsOf(const std::shared_ptr<MessageQueue>& queue) {
+    Manager& m = TheManager();
+    std::lock_guard<std::mutex> lock(m.mutex);
+    for (auto it = m.windows.begin(); it != m.windows.end();) {
+        if (it->second->queue == queue) {
+            ReleaseClassLockLocked(m, it->second->folded);
+            it = m.windows.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+// The calling thread's queue. Threads made by CreateThread end their windows
+// before their handle is signalled (EndThreadWindows); for any other thread
+// the windows go when its thread-local storage does.
 struct ThreadQueue {
     std::shared_ptr<MessageQueue> queue;
     ~ThreadQueue() {
-        if (!queue)
-            return;
-        Manager& m = TheManager();
-        std::lock_guard<std::mutex> lock(m.mutex);
-        for (auto it = m.windows.begin(); it != m.windows.end();) {
-            if (it->second->queue == queue) {
-                ReleaseClassLockLocked(m, it->second->folded);
-                it = m.windows.erase(it);
-            } else {
-                ++it;
-            }
-        }
+        if (queue)
+            RemoveWindowsOf(queue);
     }
 };
 
@@ -183,7 +200,35 @@ bool TakeMessage(MessageQueue& q, LPMSG msg, HWND window, UINT filterMin, UINT f
             q.quit = false;
         return true;
     }
+    // Timers last, as on Windows: WM_TIMER never crowds out posted messages.
+    Clock::time_point now = Clock::now();
+    for (Timer& timer : q.timers) {
+        if (timer.due > now)
+            continue;
+        MSG candidate = {};
+        candidate.hwnd = timer.window;
+        candidate.message = WM_TIMER;
+        candidate.wParam = timer.id;
+        candidate.lParam = reinterpret_cast<LPARAM>(timer.proc);
+        candidate.time = GetTickCount();
+        if (!MessageMatches(candidate, window, filterMin, filterMax))
+            continue;
+        *msg = candidate;
+        // The next period starts now: a late loop gets one WM_TIMER, not a
+        // burst of those it missed.
+        if (remove)
+            timer.due = now + timer.period;
+        return true;
+    }
     return false;
+}
+
+// When the earliest timer of the queue is due (max() without timers).
+Clock::time_point NextTimerDue(const MessageQueue& q) {
+    Clock::time_point next = Clock::time_point::max();
+    for (const Timer& timer : q.timers)
+        next = std::min(next, timer.due);
+    return next;
 }
 
 // Validates a filter window for GetMessageW/PeekMessageW.
@@ -216,12 +261,22 @@ void Destroy(HWND hwnd, const std::shared_ptr<Window>& w, bool sendDestroy = tru
     std::lock_guard<std::mutex> lock(m.mutex);
     m.windows.erase(Value(hwnd));
     ReleaseClassLockLocked(m, w->folded);
-    // Messages still queued for the window are dropped with it.
+    // Messages still queued for the window and its timers are dropped with it.
     std::lock_guard<std::mutex> qlock(w->queue->mutex);
     std::erase_if(w->queue->messages, [hwnd](const MSG& msg) { return msg.hwnd == hwnd; });
+    std::erase_if(w->queue->timers, [hwnd](const Timer& timer) { return timer.window == hwnd; });
 }
 
 }  // namespace
+
+void EndThreadWindows() {
+    if (!t_queue.queue)
+        return;
+    RemoveWindowsOf(t_queue.queue);
+    std::lock_guard<std::mutex> lock(t_queue.queue->mutex);
+    t_queue.queue->timers.clear();
+}
+
 }  // namespace wince
 
 using namespace wince;
@@ -482,7 +537,13 @@ BOOL GetMessageW(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
     }
     std::shared_ptr<MessageQueue> q = CurrentQueue();
     std::unique_lock<std::mutex> lock(q->mutex);
-    q->cv.wait(lock, [&] { return TakeMessage(*q, msg, window, filterMin, filterMax, true); });
+    while (!TakeMessage(*q, msg, window, filterMin, filterMax, true)) {
+        Clock::time_point next = NextTimerDue(*q);
+        if (next == Clock::time_point::max())
+            q->cv.wait(lock);
+        else
+            q->cv.wait_until(lock, next);
+    }
     return msg->message == WM_QUIT ? FALSE : TRUE;
 }
 
@@ -508,7 +569,19 @@ BOOL TranslateMessage(const MSG*) {
 }
 
 LRESULT DispatchMessageW(const MSG* msg) {
-    if (msg == nullptr || msg->hwnd == nullptr)
+    if (msg == nullptr)
+        return 0;
+    // A timer with a TIMERPROC is handed to it instead of the window
+    // procedure, also for a timer of the thread itself.
+    if (msg->message == WM_TIMER && msg->lParam != 0) {
+        if (msg->hwnd != nullptr && !IsWindow(msg->hwnd)) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return 0;
+        }
+        reinterpret_cast<TIMERPROC>(msg->lParam)(msg->hwnd, WM_TIMER, msg->wParam, GetTickCount());
+        return 0;
+    }
+    if (msg->hwnd == nullptr)
         return 0;
     WNDPROC proc;
     {
@@ -571,6 +644,70 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return TRUE;
 }
 
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse, TIMERPROC timerFunc) {
+    std::shared_ptr<MessageQueue> q;
+    if (window != nullptr) {
+        Manager& m = TheManager();
+        std::lock_guard<std::mutex> lock(m.mutex);
+        auto w = FindLocked(m, window);
+        if (!w) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return 0;
+        }
+        if (w->owner != CurrentThreadId()) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return 0;
+        }
+        q = w->queue;
+    } else {
+        q = CurrentQueue();
+    }
+    elapse = std::clamp(elapse, USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM);
+    auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(elapse));
+    {
+        std::lock_guard<std::mutex> lock(q->mutex);
+        auto it = std::find_if(q->timers.begin(), q->timers.end(), [&](const Timer& timer) {
+            return timer.window == window && timer.id == id;
+        });
+        if (it == q->timers.end()) {
+            // A thread timer with an unknown id gets a new one.
+            if (window == nullptr)
+                id = q->nextThreadTimer++;
+            it = q->timers.insert(q->timers.end(), Timer{window, id, period, {}, timerFunc});
+        }
+        it->period = period;
+        it->due = Clock::now() + period;
+        it->proc = timerFunc;
+    }
+    // A loop already waiting must wait for this timer too.
+    q->cv.notify_all();
+    return window != nullptr && id == 0 ? 1 : id;
+}
+
+BOOL KillTimer(HWND window, UINT_PTR id) {
+    std::shared_ptr<MessageQueue> q;
+    if (window != nullptr) {
+        Manager& m = TheManager();
+        std::lock_guard<std::mutex> lock(m.mutex);
+        auto w = FindLocked(m, window);
+        if (!w || w->owner != CurrentThreadId()) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        q = w->queue;
+    } else {
+        q = CurrentQueue();
+    }
+    std::lock_guard<std::mutex> lock(q->mutex);
+    if (std::erase_if(q->timers, [&](const Timer& timer) {
+            return timer.window == window && timer.id == id;
+        }) == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 void PostQuitMessage(int exitCode) {
     std::shared_ptr<MessageQueue> q = CurrentQueue();
     {
@@ -579,85 +716,4 @@ void PostQuitMessage(int exitCode) {
         q->quitCode = exitCode;
     }
     q->cv.notify_all();
-}
-
-void WinceRegisterStringResources(const WinceStringResource* table, std::size_t count) {
-    if (table == nullptr)
-        return;
-    Manager& m = TheManager();
-    std::lock_guard<std::mutex> lock(m.mutex);
-    for (std::size_t i = 0; i < count; ++i)
-        if (table[i].text != nullptr)
-            m.strings[table[i].id] = table[i].text;
-}
-
-void WinceRegisterIconResources(const UINT* ids, std::size_t count) {
-    if (ids == nullptr)
-        return;
-    Manager& m = TheManager();
-    std::lock_guard<std::mutex> lock(m.mutex);
-    for (std::size_t i = 0; i < count; ++i)
-        m.icons[ids[i]] = true;
-}
-
-int LoadStringW(HINSTANCE, UINT id, LPWSTR buffer, int bufferMax) {
-    if (buffer == nullptr || bufferMax < 0) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    const WCHAR* text = nullptr;
-    {
-        Manager& m = TheManager();
-        std::lock_guard<std::mutex> lock(m.mutex);
-        auto it = m.strings.find(id);
-        if (it != m.strings.end())
-            text = it->second;
-    }
-    if (text == nullptr) {
-        if (bufferMax > 0)
-            buffer[0] = 0;
-        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return 0;
-    }
-    int length = 0;
-    while (text[length] != 0)
-        ++length;
-    if (bufferMax == 0) {
-        // As on Windows: a pointer to the read-only resource text instead of
-        // a copy (the text is not NUL-terminated there; here it is).
-        *reinterpret_cast<const WCHAR**>(buffer) = text;
-        return length;
-    }
-    int copied = length < bufferMax - 1 ? length : bufferMax - 1;
-    for (int i = 0; i < copied; ++i)
-        buffer[i] = text[i];
-    buffer[copied] = 0;
-    return copied;
-}
-
-HICON LoadIconW(HINSTANCE instance, LPCWSTR name) {
-    if (name != nullptr && IsIntResource(name)) {
-        UINT id = static_cast<UINT>(reinterpret_cast<std::uintptr_t>(name));
-        bool found;
-        if (instance == nullptr) {
-            found = id >= 32512 && id <= 32518;  // the standard icons
-        } else {
-            Manager& m = TheManager();
-            std::lock_guard<std::mutex> lock(m.mutex);
-            found = m.icons.count(id) != 0;
-        }
-        if (found) {
-            // Icons are never drawn; the handle only names the resource.
-            return reinterpret_cast<HICON>(static_cast<std::uintptr_t>(0x30000000u + id * 4));
-        }
-    }
-    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-    return nullptr;
-}
-
-HGDIOBJ GetStockObject(int object) {
-    bool known = (object >= WHITE_BRUSH && object <= NULL_PEN) || object == SYSTEM_FONT;
-    if (!known)
-        return nullptr;
-    return reinterpret_cast<HGDIOBJ>(static_cast<std::uintptr_t>(0x31000000u + object * 4));
 }

@@ -369,6 +369,35 @@ TEST(Windows, WindowsOfAnEndedThreadAreGone) {
     DestroyWindow(again);
 }
 
+struct ThreadWindow {
+    std::u16string className;
+    HWND window = nullptr;
+};
+
+DWORD WINAPI CreateWindowAndEnd(LPVOID parameter) {
+    auto* job = static_cast<ThreadWindow*>(parameter);
+    job->window = Create(job->className);
+    return 0;
+}
+
+TEST(Windows, AThreadsWindowsAreGoneOnceItsHandleIsSignalled) {
+    // Without this, a post right after the wait was accepted and then lost.
+    ThreadWindow job{UniqueClass("threadend")};
+    Register(job.className);
+    for (int round = 0; round < 100; ++round) {
+        HANDLE thread = CreateThread(nullptr, 0, &CreateWindowAndEnd, &job, 0, nullptr);
+        ASSERT_EQ(WaitForSingleObject(thread, kLongWait), WAIT_OBJECT_0);
+        CloseHandle(thread);
+        ASSERT_NE(job.window, nullptr);
+        EXPECT_FALSE(IsWindow(job.window)) << "round " << round;
+        EXPECT_FALSE(PostMessageW(job.window, WM_APP, 0, 0)) << "round " << round;
+        // The class lock went with the window.
+        HWND again = Create(job.className);
+        EXPECT_NE(again, nullptr) << "round " << round;
+        DestroyWindow(again);
+    }
+}
+
 TEST(MessageLoop, PostingRacesWithDestroyWithoutLosingTheVerdict) {
     std::u16string name = UniqueClass("race");
     Register(name);
@@ -422,6 +451,78 @@ TEST(MessageLoop, GetMessageWakesOnAPostFromAnotherThread) {
     poster.join();
     DestroyWindow(window);
     CloseHandle(blocked);
+}
+
+std::atomic<int> g_timerProcCalls{0};
+
+void CALLBACK CountingTimerProc(HWND, UINT message, UINT_PTR id, DWORD) {
+    if (message == WM_TIMER && id == 77)
+        g_timerProcCalls++;
+}
+
+TEST(Timers, WmTimerComesAfterPostedMessagesUntilKilled) {
+    std::u16string name = UniqueClass("timer");
+    Register(name);
+    HWND window = Create(name);
+    ASSERT_EQ(SetTimer(window, 5, 1000000, nullptr), 5u);
+    ASSERT_NE(SetTimer(window, 5, 20, nullptr), 0u);  // the same timer, restarted
+    PostMessageW(window, WM_APP + 1, 0, 0);
+    MSG msg;
+    ASSERT_EQ(GetMessageW(&msg, nullptr, 0, 0), TRUE);
+    EXPECT_EQ(msg.message, WM_APP + 1);
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(GetMessageW(&msg, nullptr, 0, 0), TRUE);  // blocks until the timer is due
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(5));
+    EXPECT_EQ(msg.hwnd, window);
+    EXPECT_EQ(msg.message, WM_TIMER);
+    EXPECT_EQ(msg.wParam, 5u);
+    EXPECT_EQ(msg.lParam, 0);
+    // It repeats; once killed it is gone, even when it was already due.
+    ASSERT_EQ(GetMessageW(&msg, nullptr, 0, 0), TRUE);
+    EXPECT_EQ(msg.message, WM_TIMER);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_TRUE(KillTimer(window, 5));
+    EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_FALSE(KillTimer(window, 5));
+
+    // A TIMERPROC gets the message from DispatchMessageW instead of the
+    // window procedure; a destroyed window's timers end with it.
+    g_timerProcCalls = 0;
+    ASSERT_NE(SetTimer(window, 77, 10, &CountingTimerProc), 0u);
+    ASSERT_EQ(GetMessageW(&msg, nullptr, 0, 0), TRUE);
+    EXPECT_EQ(msg.wParam, 77u);
+    DispatchMessageW(&msg);
+    EXPECT_EQ(g_timerProcCalls.load(), 1);
+    ASSERT_NE(SetTimer(window, 6, 10, nullptr), 0u);
+    DestroyWindow(window);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(SetTimer(window, 6, 10, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+}
+
+TEST(Timers, ThreadTimersAndOtherThreadsWindows) {
+    UINT_PTR first = SetTimer(nullptr, 0, 10, &CountingTimerProc);
+    UINT_PTR second = SetTimer(nullptr, 0, 10, &CountingTimerProc);
+    EXPECT_NE(first, 0u);
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(KillTimer(nullptr, first));
+    MSG msg;
+    ASSERT_EQ(GetMessageW(&msg, nullptr, 0, 0), TRUE);
+    EXPECT_EQ(msg.hwnd, nullptr);
+    EXPECT_EQ(msg.wParam, second);
+    EXPECT_TRUE(KillTimer(nullptr, second));
+
+    // A timer belongs to a window of the calling thread.
+    std::u16string name = UniqueClass("timerowner");
+    Register(name);
+    HWND window = Create(name);
+    std::thread other([&] {
+        EXPECT_EQ(SetTimer(window, 1, 10, nullptr), 0u);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    });
+    other.join();
+    DestroyWindow(window);
 }
 
 TEST(MessageLoop, BadArgumentsFailCleanly) {
