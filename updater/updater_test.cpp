@@ -24,10 +24,12 @@
 
 #include "common/base/trackedalloc.h"
 #include "common/base/winm/internal/winmlib.h"
+#include "common/net/winm/internal/winmhttprequest.h"
 #include "tools/update-service/servicecodec.h"
 #include "updater/registrysettings.h"
 #include "updater/winmframework.h"
 #include "wince/testing/loader.h"
+#include "wince/testing/net.h"
 
 extern char** environ;
 
@@ -66,6 +68,17 @@ class InProcessRunTest : public ::testing::Test {
                 message = EncodeCheckAnswer(answer);
             }
             Bytes body = EncodeResponse(1, decoded.requestId, message);
+            if (decoded.requestType == dripType_.load()) {
+                // One byte every 200 ms: far slower than the bound allows.
+                auto text = std::make_shared<std::string>(body.begin(), body.end());
+                response.set_content_provider(
+                    text->size(), "application/octet-stream",
+                    [text](size_t offset, size_t, httplib::DataSink& sink) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                        return sink.write(text->data() + offset, 1);
+                    });
+                return;
+            }
             response.set_content(std::string(body.begin(), body.end()), "application/octet-stream");
         });
         int port = server_.bind_to_any_port("127.0.0.1");
@@ -81,6 +94,7 @@ class InProcessRunTest : public ::testing::Test {
     }
 
     void TearDown() override {
+        WinmHttpRequest::SetTimeLimitForTesting(0);
         SetAllocatorFailureForTesting(false);
         SetAllocatorFailureCountdownForTesting(-1);
         WinceLoaderResetForTesting();
@@ -114,6 +128,7 @@ class InProcessRunTest : public ::testing::Test {
     httplib::Server server_;
     std::thread thread_;
     std::atomic<int> requests_{0};
+    std::atomic<const char*> dripType_{""};  // the request type whose answer drips
 };
 
 TEST_F(InProcessRunTest, ARunEndsWithEveryTrackedBlockReleased) {
@@ -132,6 +147,40 @@ TEST_F(InProcessRunTest, ARunEndsWithEveryTrackedBlockReleased) {
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(requests_, 4);
     EXPECT_EQ(LiveBlockCount(), live);
+}
+
+TEST_F(InProcessRunTest, ADrippingAnswerIsCutOffAtTheBoundAndTheRunGoesOn) {
+    WinmHttpRequest::SetTimeLimitForTesting(1500);
+    int live = LiveBlockCount();
+    int handles = WinceInternetOpenHandles();
+
+    // The ping's answer drips: no code is stored, the check still runs.
+    dripType_ = kZelType;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(requests_, 2);
+    EXPECT_EQ(LiveBlockCount(), live);
+    {
+        KString zel;
+        EXPECT_FALSE(ReadSettingText(kZelSetting, zel));
+        EXPECT_TRUE(ReadText(kResponseMessageSetting, "m"));
+    }
+    EXPECT_EQ(WinceInternetOpenHandles(), handles);
+
+    // The check's answer drips: the run ends with the failure mark.
+    dripType_ = kCheckType;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(requests_, 4);
+    EXPECT_TRUE(ReadText(kZelSetting, "in-process-zel"));
+    HKEY key = NULL;
+    ASSERT_EQ(RegOpenKeyExW(kPluginKey.root, kPluginKey.path, 0, 0, &key), ERROR_SUCCESS);
+    DWORD type = 0, value = 1, size = sizeof(value);
+    EXPECT_EQ(RegQueryValueExW(key, TEXT("last_update_check"), NULL, &type,
+                               reinterpret_cast<BYTE*>(&value), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(value, 0u);
+    RegCloseKey(key);
+    EXPECT_EQ(LiveBlockCount(), live);
+    EXPECT_EQ(WinceInternetOpenHandles(), handles);
 }
 
 TEST_F(InProcessRunTest, StoredValuesTooLongForARequestAreIgnored) {

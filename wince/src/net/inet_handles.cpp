@@ -1,5 +1,7 @@
 #include "inet_handles.h"
 
+#include "wince/testing/net.h"
+
 #include <unordered_map>
 
 namespace wince::net {
@@ -107,3 +109,8 @@ DWORD Effective(const std::atomic<std::int64_t>& own, const std::atomic<DWORD>& 
 }
 
 }  // namespace wince::net
+
+int WinceInternetOpenHandles() {
+    std::lock_guard<std::mutex> lock(wince::net::g_tableMutex);
+    return static_cast<int>(wince::net::g_table.size());
+}

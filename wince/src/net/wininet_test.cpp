@@ -14,6 +14,7 @@
 #include "testservers.h"
 #include "wince/testing/hostlog.h"
 #include "wince/wininet.h"
+#include "wince/testing/net.h"
 
 namespace {
 
@@ -364,6 +365,7 @@ TEST_F(ReceiveTimeout, SilentPeerTimesOutWaitingForTheAnswerAndMidBody) {
 }
 
 TEST(WinInetHandles, BadHandlesFailWithoutCrashing) {
+    const int open = WinceInternetOpenHandles();
     DWORD n = 0;
     char buffer[4];
     EXPECT_FALSE(InternetReadFile(nullptr, buffer, sizeof(buffer), &n));
@@ -381,8 +383,10 @@ TEST(WinInetHandles, BadHandlesFailWithoutCrashing) {
     ASSERT_NE(request, nullptr);
     EXPECT_FALSE(InternetReadFile(request, buffer, sizeof(buffer), &n));  // not sent yet
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INTERNET_INCORRECT_HANDLE_STATE));
+    EXPECT_EQ(WinceInternetOpenHandles(), open + 3);
     // Closing the root closes what was opened from it.
     EXPECT_TRUE(InternetCloseHandle(root));
+    EXPECT_EQ(WinceInternetOpenHandles(), open);
     EXPECT_FALSE(InternetCloseHandle(root));
     EXPECT_FALSE(HttpSendRequestW(request, nullptr, 0, nullptr, 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));

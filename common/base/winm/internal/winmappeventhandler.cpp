@@ -43,9 +43,14 @@ void WinmAppEventHandler::RemoveHandler(WinmEventHandlerInterface* handler) {
 }
 
 bool WinmAppEventHandler::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message < kFirstMessage)
+    // A handler's window timer carries its message number as the timer id
+    // and is queued like any of its events.
+    UINT number = message == WM_TIMER && lParam == 0 && wParam <= kLastMessage
+                      ? static_cast<UINT>(wParam)
+                      : message;
+    if (number < kFirstMessage)
         return false;
-    UINT slot = message - kFirstMessage;
+    UINT slot = number - kFirstMessage;
     if (slot >= static_cast<UINT>(handlers.count))
         return false;
     WinmEventHandlerInterface* handler = HandlerAt(static_cast<int32_t>(slot));

@@ -57,7 +57,9 @@ class WinmAppEventHandler {
     UINT AddHandler(WinmEventHandlerInterface* handler);
     // Frees every slot that holds handler; its queued events are dropped.
     void RemoveHandler(WinmEventHandlerInterface* handler);
-    // True when message was an event and has been consumed.
+    // True when message was an event and has been consumed. WM_TIMER whose
+    // id is a handler's message number is that handler's event too (its
+    // HandleEvent sees WM_TIMER).
     bool HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     HWND GetWindow() const { return window; }
 

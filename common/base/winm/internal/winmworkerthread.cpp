@@ -27,6 +27,8 @@ bool WinmWorkerThread::StartThread() {
         if (message == 0)
             return false;
     }
+    window = eventQueue->GetWindow();
+    bodyReturned = false;
     ResetEvent(stopEvent);
     ResetEvent(finishedEvent);
     thread = CreateThread(nullptr, 0, &WinmWorkerThread::ThreadMain, this, 0, nullptr);
@@ -36,14 +38,26 @@ bool WinmWorkerThread::StartThread() {
 DWORD WINAPI WinmWorkerThread::ThreadMain(LPVOID parameter) {
     auto* worker = static_cast<WinmWorkerThread*>(parameter);
     DWORD result = worker->Run();
+    EnterCriticalSection(&worker->lock);
+    worker->bodyReturned = true;
+    bool orphan = worker->handedOver;
     HANDLE finished = worker->finishedEvent;
+    LeaveCriticalSection(&worker->lock);
+    if (orphan) {
+        delete worker;
+        return result;
+    }
     // The worker object may be destroyed as soon as this is set.
     SetEvent(finished);
     return result;
 }
 
 void WinmWorkerThread::PostEvent() {
-    PostMessageW(eventQueue->GetWindow(), message, 0, 0);
+    EnterCriticalSection(&lock);
+    UINT number = message;
+    LeaveCriticalSection(&lock);
+    if (number != 0)
+        PostMessageW(window, number, 0, 0);
 }
 
 void WinmWorkerThread::WaitForStop() {
@@ -55,10 +69,15 @@ bool WinmWorkerThread::StopRequested() {
 }
 
 void WinmWorkerThread::StopThread() {
+    StopThreadWithin(INFINITE);
+}
+
+bool WinmWorkerThread::StopThreadWithin(DWORD waitMs) {
     if (thread != nullptr) {
         SetEvent(stopEvent);
         Abort();
-        WaitForSingleObject(finishedEvent, INFINITE);
+        if (WaitForSingleObject(finishedEvent, waitMs) != WAIT_OBJECT_0)
+            return false;
         // Also wait for the routine itself to return, so that nothing of the
         // thread is still running when the object goes away.
         WaitForSingleObject(thread, INFINITE);
@@ -67,6 +86,31 @@ void WinmWorkerThread::StopThread() {
     }
     if (message != 0) {
         eventQueue->RemoveHandler(this);
+        EnterCriticalSection(&lock);
         message = 0;
+        LeaveCriticalSection(&lock);
     }
+    return true;
+}
+
+bool WinmWorkerThread::HandOverToThread() {
+    if (thread == nullptr)
+        return false;
+    eventQueue->RemoveHandler(this);
+    EnterCriticalSection(&lock);
+    bool returned = bodyReturned;
+    HANDLE running = thread;
+    if (!returned) {
+        handedOver = true;
+        message = 0;
+        thread = nullptr;
+    }
+    LeaveCriticalSection(&lock);
+    if (returned) {
+        StopThread();
+        return false;
+    }
+    // From here on the thread owns the object.
+    CloseHandle(running);
+    return true;
 }

@@ -38,6 +38,16 @@ class WinmWorkerThread : public WinmEventHandlerInterface {
     // Sets the stop event, calls Abort, waits for the thread to end and
     // unregisters. Safe to call when no thread was ever started.
     void StopThread();
+    // Window thread: as StopThread, but waits at most waitMs for the thread
+    // body to return. False when it still runs: the caller then either waits
+    // with StopThread or hands the object over with HandOverToThread.
+    bool StopThreadWithin(DWORD waitMs);
+    // Window thread, after StopThreadWithin returned false: unregisters the
+    // object and gives it to its own thread, which deletes it once its body
+    // returns; the caller must not touch it any more. False when the body
+    // returned meanwhile: the thread is then ended as by StopThread and the
+    // object is still the caller's.
+    bool HandOverToThread();
 
   protected:
     static DWORD WINAPI ThreadMain(LPVOID worker);
@@ -51,9 +61,17 @@ class WinmWorkerThread : public WinmEventHandlerInterface {
     bool StopRequested();
 
     WinmAppEventHandler* eventQueue;
+    // Written by the window thread under `lock` once the thread runs.
     UINT message = 0;
+    // The window events go to, so that posting never reads the event queue,
+    // which an object handed over to its thread may outlive.
+    HWND window = nullptr;
     HANDLE thread = nullptr;
     HANDLE stopEvent;
     HANDLE finishedEvent;
     CRITICAL_SECTION lock;
+
+  private:
+    bool bodyReturned = false;  // guarded by lock
+    bool handedOver = false;    // guarded by lock
 };

@@ -4,9 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <map>
-#include <mutex>
-#include <vector>
 
 #include "common/net/winm/internal/testing/httptestsupport.h"
 
@@ -20,43 +17,19 @@ using winmtest::Response;
 const auto* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new winmtest::PlatformEnvironment);
 
-// Every Internet handle the platform hands out is tracked with its parent;
-// a close ends the handle and, as in WinInet, the handles made from it. At
-// the end of each test no handle may be left open.
+// The Internet functions are wrapped to count opens and closes; at the end
+// of each test the host layer itself must have no handle left open.
 WinmLib g_real;
-std::mutex g_mutex;
-std::map<HINTERNET, HINTERNET> g_live;  // handle -> parent
 std::atomic<int> g_opened{0};
 std::atomic<int> g_closeCalls{0};
 std::atomic<bool> g_holdConnect{false};
 HANDLE g_connectOpened = nullptr;
 HANDLE g_someClosed = nullptr;
 
-HINTERNET Counted(HINTERNET handle, HINTERNET parent = nullptr) {
-    if (handle != nullptr) {
+HINTERNET Counted(HINTERNET handle) {
+    if (handle != nullptr)
         g_opened.fetch_add(1);
-        std::lock_guard<std::mutex> hold(g_mutex);
-        g_live[handle] = parent;
-    }
     return handle;
-}
-
-void Forget(HINTERNET handle) {
-    std::lock_guard<std::mutex> hold(g_mutex);
-    std::vector<HINTERNET> ending{handle};
-    while (!ending.empty()) {
-        HINTERNET h = ending.back();
-        ending.pop_back();
-        g_live.erase(h);
-        for (auto& [child, parent] : g_live)
-            if (parent == h)
-                ending.push_back(child);
-    }
-}
-
-size_t LiveHandles() {
-    std::lock_guard<std::mutex> hold(g_mutex);
-    return g_live.size();
 }
 
 HINTERNET WINAPI OpenCounted(LPCWSTR agent, DWORD access, LPCWSTR proxy, LPCWSTR bypass,
@@ -67,7 +40,7 @@ HINTERNET WINAPI OpenCounted(LPCWSTR agent, DWORD access, LPCWSTR proxy, LPCWSTR
 HINTERNET WINAPI ConnectCounted(HINTERNET root, LPCWSTR server, INTERNET_PORT port, LPCWSTR user,
                                 LPCWSTR password, DWORD service, DWORD flags, DWORD_PTR context) {
     HINTERNET handle = Counted(
-        g_real.InternetConnectW(root, server, port, user, password, service, flags, context), root);
+        g_real.InternetConnectW(root, server, port, user, password, service, flags, context));
     if (g_holdConnect.load()) {
         // Let the cancel land between this call and the next step.
         SetEvent(g_connectOpened);
@@ -80,20 +53,17 @@ HINTERNET WINAPI OpenRequestCounted(HINTERNET connect, LPCWSTR verb, LPCWSTR obj
                                     LPCWSTR version, LPCWSTR referrer, LPCWSTR* accept, DWORD flags,
                                     DWORD_PTR context) {
     return Counted(
-        g_real.HttpOpenRequestW(connect, verb, object, version, referrer, accept, flags, context),
-        connect);
+        g_real.HttpOpenRequestW(connect, verb, object, version, referrer, accept, flags, context));
 }
 
 HINTERNET WINAPI OpenUrlCounted(HINTERNET root, LPCWSTR url, LPCWSTR headers, DWORD length,
                                 DWORD flags, DWORD_PTR context) {
-    return Counted(g_real.InternetOpenUrlW(root, url, headers, length, flags, context), root);
+    return Counted(g_real.InternetOpenUrlW(root, url, headers, length, flags, context));
 }
 
 BOOL WINAPI CloseCounted(HINTERNET handle) {
     g_closeCalls.fetch_add(1);
     BOOL ok = g_real.InternetCloseHandle(handle);
-    if (ok)
-        Forget(handle);
     SetEvent(g_someClosed);
     return ok;
 }
@@ -105,7 +75,7 @@ class HttpCancelTest : public winmtest::HttpFixture {
         g_real = *g_winmLib;
         g_opened = 0;
         g_closeCalls = 0;
-        g_live.clear();
+        openAtStart = WinceInternetOpenHandles();
         g_holdConnect = false;
         g_connectOpened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         g_someClosed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -116,12 +86,15 @@ class HttpCancelTest : public winmtest::HttpFixture {
         g_winmLib->InternetCloseHandle = &CloseCounted;
     }
     void TearDown() override {
+        WinmHttpRequest::SetTimeLimitForTesting(0);
         winmtest::HttpFixture::TearDown();
-        EXPECT_EQ(LiveHandles(), 0u) << "Internet handles left open";
+        EXPECT_EQ(WinceInternetOpenHandles(), openAtStart) << "Internet handles left open";
         *g_winmLib = g_real;
         CloseHandle(g_connectOpened);
         CloseHandle(g_someClosed);
     }
+
+    int openAtStart = 0;
 
     static void ExpectSilent(const Exchange& e) {
         EXPECT_FALSE(e.Done());
@@ -151,7 +124,7 @@ TEST_F(HttpCancelTest, BetweenTwoStepsTheNewHandleIsClosedByTheWorker) {
     EXPECT_EQ(g_opened.load(), 2);
     // The root by the cancel, the connect handle by the worker itself.
     EXPECT_EQ(g_closeCalls.load(), 2);
-    EXPECT_EQ(LiveHandles(), 0u);
+    EXPECT_EQ(WinceInternetOpenHandles(), openAtStart);
     EXPECT_EQ(server.Connections(), 0);
 }
 
@@ -282,6 +255,83 @@ TEST_F(HttpCancelTest, FactoryAndQueueTornDownAfterCancelledRequests) {
         ASSERT_TRUE(server.WaitForRequests(static_cast<size_t>(round / 2 + 1)));
         // The exchange's destructor cancels the running request.
     }
+}
+
+// The hard bound: whatever the peer does, the exchange fails with a time-out
+// once its time is up, and is stopped as a cancel stops it.
+TEST_F(HttpCancelTest, TimeLimitEndsAPeerThatDripsItsAnswer) {
+    LoopbackServer server([](Connection& c) {
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n");
+        c.Drip(std::string(100000, 'd'), 20);
+    });
+    WinmHttpRequest::SetTimeLimitForTesting(1000);
+    Exchange e;
+    e.Post(factory, server.Url());
+    e.request->Start(&e);
+    ASSERT_TRUE(Run(e));
+    EXPECT_EQ(e.fails, 1);
+    EXPECT_EQ(e.error.code, 0);
+    EXPECT_EQ(e.ErrorText(), "wininetReadError [12002]");
+    // A read waits for a full piece, so few or no bytes were handed over.
+    EXPECT_EQ(e.Body(), std::string(e.Body().size(), 'd'));
+}
+
+TEST_F(HttpCancelTest, TimeLimitEndsAPeerThatDripsItsHeadersOrStallsAfterThem) {
+    for (bool stallAfterHeaders : {false, true}) {
+        LoopbackServer server([&](Connection& c) {
+            if (stallAfterHeaders) {
+                c.Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n");
+                c.Stall();
+            } else {
+                c.Drip("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789", 200);
+            }
+        });
+        WinmHttpRequest::SetTimeLimitForTesting(1000);
+        Exchange e;
+        e.Post(factory, server.Url());
+        e.request->Start(&e);
+        ASSERT_TRUE(Run(e));
+        EXPECT_EQ(e.fails, 1);
+        // No status yet, or the status but no body.
+        EXPECT_EQ(e.error.code, stallAfterHeaders ? 0 : 2);
+        EXPECT_EQ(e.ErrorText(),
+                  stallAfterHeaders ? "wininetReadError [12002]" : "wininetHttpError [0 12002]");
+        EXPECT_EQ(e.Body(), "");
+    }
+}
+
+// A call that a closed handle does not end (WinInet under Wine): the bound
+// still ends the exchange, and the worker frees the request when the call
+// finally returns.
+HANDLE g_releaseSend = nullptr;
+BOOL WINAPI SendThatIgnoresCloses(HINTERNET request, LPCWSTR headers, DWORD length, LPVOID body,
+                                  DWORD bodyLength) {
+    WaitForSingleObject(g_releaseSend, 30000);
+    return g_real.HttpSendRequestW(request, headers, length, body, bodyLength);
+}
+
+TEST_F(HttpCancelTest, TimeLimitEndsACallThatAClosedHandleDoesNotEnd) {
+    LoopbackServer server([](Connection& c) { c.Send(Response(200, "late")); });
+    g_releaseSend = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_winmLib->HttpSendRequestW = &SendThatIgnoresCloses;
+    WinmHttpRequest::SetTimeLimitForTesting(300, 200);
+    const int blocksBefore = LiveBlockCount();
+    {
+        Exchange e;
+        e.Post(factory, server.Url());
+        e.request->Start(&e);
+        ASSERT_TRUE(Run(e));
+        EXPECT_EQ(e.fails, 1);
+        EXPECT_EQ(e.ErrorText(), "wininetHttpError [0 12002]");
+    }
+    // The request outlives its report until the call returns.
+    EXPECT_GT(LiveBlockCount(), blocksBefore);
+    SetEvent(g_releaseSend);
+    // Nothing is posted any more; the worker ends on its own.
+    for (int i = 0; i < 30000 && LiveBlockCount() != blocksBefore; ++i)
+        Sleep(1);
+    EXPECT_EQ(LiveBlockCount(), blocksBefore);
+    CloseHandle(g_releaseSend);
 }
 
 }  // namespace

@@ -33,6 +33,9 @@ KString OwnCopy(const KString& text) {
 // request claim unbounded memory.
 constexpr DWORD kMaxRawHeaderElements = 1 << 20;
 
+DWORD g_timeLimitMs = WinmHttpRequest::kTimeLimitMs;
+DWORD g_stopWaitMs = WinmHttpRequest::kStopWaitMs;
+
 }  // namespace
 
 WinmHttpRequest::WinmHttpRequest(WinmHttpRequestFactory* factory, const KString& url,
@@ -41,6 +44,7 @@ WinmHttpRequest::WinmHttpRequest(WinmHttpRequestFactory* factory, const KString&
     : WinmWorkerThread(eventQueue),
       url(OwnCopy(url)),
       requestBody(requestBody),
+      bodyCopy(1),
       responseBody(responseBody),
       factory(factory),
       error(error),
@@ -52,6 +56,11 @@ WinmHttpRequest::WinmHttpRequest(WinmHttpRequestFactory* factory, const KString&
 
 WinmHttpRequest::~WinmHttpRequest() {
     StopThread();
+}
+
+void WinmHttpRequest::SetTimeLimitForTesting(DWORD limitMs, DWORD stopWaitMs) {
+    g_timeLimitMs = limitMs != 0 ? limitMs : kTimeLimitMs;
+    g_stopWaitMs = stopWaitMs != 0 ? stopWaitMs : kStopWaitMs;
 }
 
 void WinmHttpRequest::ParseUrl() {
@@ -85,18 +94,30 @@ void WinmHttpRequest::Start(RequesterInterface* newRequester) {
     if (started)
         return;
     started = true;
-    if (StartThread())
+    if (requestBody != nullptr && requestBody->count > 0) {
+        bodyCopy.InsertAt(0, requestBody->count * requestBody->elementSize, requestBody->data);
+    }
+    const WinmLib* lib = InternetLib();
+    if (lib != nullptr)
+        inet = *lib;
+    if (StartThread()) {
+        // The bound runs on the window thread, so it holds whatever the
+        // worker is stuck in. The timer's number is the request's own
+        // message number, which no other live handler has.
+        startTick = GetTickCount();
+        timing = SetTimer(window, message, g_timeLimitMs, nullptr) != 0;
+        if (!timing)
+            LogWarning("no time limit for a request (error %u)", GetLastError());
         return;
+    }
 
     // No worker: report the failure through the event queue like any other,
     // so that the requester still hears exactly one outcome on the window
     // thread and never from inside Start.
     DWORD e = GetLastError();
-    if (error != nullptr) {
-        error->code = 2;
-        error->text = KString::Format("threadError [%d]", static_cast<int>(e));
-    }
     EnterCriticalSection(&lock);
+    failureCode = 2;
+    failureText = KString::Format("threadError [%d]", static_cast<int>(e));
     succeeded = false;
     done = true;
     LeaveCriticalSection(&lock);
@@ -105,7 +126,23 @@ void WinmHttpRequest::Start(RequesterInterface* newRequester) {
 }
 
 void WinmHttpRequest::Cancel() {
-    delete this;
+    if (StopWorker())
+        delete this;
+}
+
+bool WinmHttpRequest::StopWorker() {
+    EndTimeLimit();
+    EnterCriticalSection(&lock);
+    DWORD wait = connecting ? INFINITE : g_stopWaitMs;
+    LeaveCriticalSection(&lock);
+    return StopThreadWithin(wait) || !HandOverToThread();
+}
+
+void WinmHttpRequest::EndTimeLimit() {
+    if (timing) {
+        KillTimer(window, message);
+        timing = false;
+    }
 }
 
 void WinmHttpRequest::AddHeader(const GrowableArray& name, const GrowableArray& value) {
@@ -145,16 +182,14 @@ void WinmHttpRequest::Abort() {
     HINTERNET root = rootHandle;
     requestHandle = connectHandle = rootHandle = nullptr;
     LeaveCriticalSection(&lock);
-    // Closing makes a call the worker is blocked in fail at once.
-    const WinmLib* lib = g_winmLib;
-    if (lib == nullptr || lib->InternetCloseHandle == nullptr)
-        return;
+    // Closing makes a call the worker is blocked in fail at once. Handles
+    // exist only when the table was complete at Start.
     if (request != nullptr)
-        lib->InternetCloseHandle(request);
+        inet.InternetCloseHandle(request);
     if (connect != nullptr)
-        lib->InternetCloseHandle(connect);
+        inet.InternetCloseHandle(connect);
     if (root != nullptr)
-        lib->InternetCloseHandle(root);
+        inet.InternetCloseHandle(root);
 }
 
 bool WinmHttpRequest::KeepHandle(HINTERNET* field, HINTERNET handle) {
@@ -164,9 +199,8 @@ bool WinmHttpRequest::KeepHandle(HINTERNET* field, HINTERNET handle) {
         *field = handle;
     LeaveCriticalSection(&lock);
     // Abort has already run and did not see this handle: close it here.
-    const WinmLib* lib = g_winmLib;
-    if (!keep && handle != nullptr && lib != nullptr && lib->InternetCloseHandle != nullptr)
-        lib->InternetCloseHandle(handle);
+    if (!keep && handle != nullptr)
+        inet.InternetCloseHandle(handle);
     return keep;
 }
 
@@ -179,9 +213,14 @@ DWORD WinmHttpRequest::Run() {
                       KString::Format("connectError [%d]", static_cast<int>(e)));
         return 0;
     }
+    // From here on the worker touches nothing of its caller's, nor the
+    // factory: a stop may hand the request over to it.
+    EnterCriticalSection(&lock);
+    connecting = false;
+    LeaveCriticalSection(&lock);
     if (StopRequested())
         return 0;
-    const WinmLib* lib = InternetLib();
+    const WinmLib* lib = inet.InternetCloseHandle != nullptr ? &inet : nullptr;
     if (lib == nullptr) {
         ReportFailure(2, KString::Format("wininetHttpError [%d %d]", 0,
                                          static_cast<int>(ERROR_PROC_NOT_FOUND)));
@@ -231,10 +270,8 @@ DWORD WinmHttpRequest::Run() {
             return 0;
         if (StopRequested())
             return 0;
-        DWORD bodyBytes =
-            static_cast<DWORD>(requestBody->count) * static_cast<DWORD>(requestBody->elementSize);
-        if (!lib->HttpSendRequestW(request, headers, headersLength,
-                                   const_cast<void*>(requestBody->data), bodyBytes) &&
+        if (!lib->HttpSendRequestW(request, headers, headersLength, bodyCopy.data,
+                                   static_cast<DWORD>(bodyCopy.count)) &&
             sendError == 0) {
             sendError = GetLastError();
         }
@@ -265,7 +302,10 @@ DWORD WinmHttpRequest::Run() {
         DWORD e = sendError != 0 ? sendError : GetLastError();
         int32_t code = 2;
         if (e == ERROR_INTERNET_CANNOT_CONNECT) {
-            factory->DropConnection();
+            // Dropped on the window thread, which owns the factory.
+            EnterCriticalSection(&lock);
+            dropConnection = true;
+            LeaveCriticalSection(&lock);
             code = 0;
         }
         ReportFailure(code, KString::Format("wininetHttpError [%d %d]", static_cast<int>(status),
@@ -300,21 +340,16 @@ DWORD WinmHttpRequest::Run() {
     number = 0;
     length = sizeof number;
     index = 0;
-    uint32_t expected = 0;
+    uint32_t length32 = 0;
     if (lib->HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &number,
                             &length, &index)) {
-        expected = number;
+        length32 = number;
     }
-
-    // 10. Room for the body ahead, so appending does not reallocate per piece.
-    // Nothing else touches the response body until the first piece is posted.
-    int32_t room = expected > static_cast<uint32_t>(kMaxReserve) ? kMaxReserve
-                                                                 : static_cast<int32_t>(expected);
-    if (!responseBody->IsView() && room > responseBody->capacity) {
-        int32_t count = responseBody->count;
-        responseBody->SetCount(room);
-        responseBody->count = count;
-    }
+    // 10. The window thread reserves room for the body from this before it
+    // appends the first piece.
+    EnterCriticalSection(&lock);
+    expected = length32;
+    LeaveCriticalSection(&lock);
 
     // 11. Read the body in pieces, handing each over at once.
     GrowableArray chunk(1);
@@ -348,7 +383,7 @@ DWORD WinmHttpRequest::Run() {
 
     // 12. Outcome.
     bool ok = status >= 200 && status < 400 && e == 0 &&
-              (expected == 0 || static_cast<uint64_t>(total) == expected);
+              (length32 == 0 || static_cast<uint64_t>(total) == length32);
     if (!ok) {
         ReportFailure(0, KString::Format("wininetReadError [%d]", static_cast<int>(e)));
         return 0;
@@ -365,11 +400,9 @@ DWORD WinmHttpRequest::Run() {
 
 void WinmHttpRequest::ReportFailure(int32_t code, const KString& text) {
     LogDebug("Request failed with: %S [%d]", &text, static_cast<int>(code));
-    if (error != nullptr) {
-        error->code = code;
-        error->text = text;
-    }
     EnterCriticalSection(&lock);
+    failureCode = code;
+    failureText = text;
     succeeded = false;
     done = true;
     LeaveCriticalSection(&lock);
@@ -377,22 +410,51 @@ void WinmHttpRequest::ReportFailure(int32_t code, const KString& text) {
     WaitForStop();
 }
 
-void WinmHttpRequest::OnEvent(HWND, UINT, WPARAM) {
-    bool dataArrived = false;
+bool WinmHttpRequest::TakePending(bool* dataArrived, bool* success) {
+    *dataArrived = false;
     EnterCriticalSection(&lock);
     if (pendingData.count > 0) {
+        // Room for the whole body ahead, so appending does not reallocate
+        // per piece; capped, since the length comes from the peer.
+        int32_t room = expected > static_cast<uint32_t>(kMaxReserve)
+                           ? kMaxReserve
+                           : static_cast<int32_t>(expected);
+        if (!responseBody->IsView() && room > responseBody->capacity) {
+            int32_t count = responseBody->count;
+            responseBody->SetCount(room);
+            responseBody->count = count;
+        }
         responseBody->InsertAt(responseBody->End(), pendingData.count, pendingData.data);
         pendingData.SetCount(0);
-        dataArrived = true;
+        *dataArrived = true;
     }
     bool finished = done;
-    bool success = succeeded;
+    *success = succeeded;
+    if (finished && !succeeded && error != nullptr) {
+        error->code = failureCode;
+        error->text = failureText;
+    }
+    bool drop = finished && dropConnection;
+    dropConnection = false;
     LeaveCriticalSection(&lock);
+    if (drop)
+        factory->DropConnection();
+    return finished;
+}
 
+void WinmHttpRequest::OnEvent(HWND, UINT message, WPARAM) {
+    if (message == WM_TIMER) {
+        OnTimeLimit();
+        return;
+    }
+    bool dataArrived = false;
+    bool success = false;
+    bool finished = TakePending(&dataArrived, &success);
     if (dataArrived && requester != nullptr)
         requester->OnData(this);
     if (!finished)
         return;
+    EndTimeLimit();
     if (requester != nullptr) {
         if (success) {
             requester->OnComplete(this);
@@ -401,4 +463,42 @@ void WinmHttpRequest::OnEvent(HWND, UINT, WPARAM) {
         }
     }
     delete this;
+}
+
+void WinmHttpRequest::OnTimeLimit() {
+    // A tick meant for an earlier request with the same message number.
+    if (!timing || GetTickCount() - startTick < g_timeLimitMs)
+        return;
+    EndTimeLimit();
+    EnterCriticalSection(&lock);
+    bool finished = done;
+    DWORD wait = connecting ? INFINITE : g_stopWaitMs;
+    LeaveCriticalSection(&lock);
+    // An outcome that is already on its way is reported as it is.
+    if (finished)
+        return;
+    LogWarning("Request stopped after %u ms", static_cast<unsigned>(g_timeLimitMs));
+    bool ended = StopThreadWithin(wait);
+
+    // Whatever the stopped worker made of it, the exchange failed with the
+    // error of a time-out at the stage it had reached. The bytes it handed
+    // over are the requester's; the worker cannot add more after the stop.
+    bool dataArrived = false;
+    bool success = false;
+    int32_t status = GetStatusCode();
+    TakePending(&dataArrived, &success);
+    if (error != nullptr) {
+        error->code = status == 0 ? 2 : 0;
+        error->text = status == 0 ? KString::Format("wininetHttpError [%d %d]", 0,
+                                                    static_cast<int>(ERROR_INTERNET_TIMEOUT))
+                                  : KString::Format("wininetReadError [%d]",
+                                                    static_cast<int>(ERROR_INTERNET_TIMEOUT));
+    }
+    if (dataArrived && requester != nullptr)
+        requester->OnData(this);
+    if (requester != nullptr)
+        requester->OnFailed(this);
+    // A worker still inside a call frees the request when the call returns.
+    if (ended || !HandOverToThread())
+        delete this;
 }

@@ -12,6 +12,7 @@
 #include "common/base/growablearray.h"
 #include "common/base/internal/winmkstring/kstring.h"
 #include "common/base/trackedalloc.h"
+#include "common/base/winm/internal/winmlib.h"
 #include "common/base/winm/internal/winmworkerthread.h"
 #include "common/src/httprequestinterface.h"
 #include "wince.h"
@@ -23,8 +24,18 @@ class WinmHttpRequest : public HttpRequestInterface, public WinmWorkerThread {
     WINM_TRACKED_ALLOCATION;
 
     static constexpr const WCHAR* kUserAgent = TEXT("WINM-TEST-USER-AGENT");
-    // Send and receive time-outs handed to the Internet library.
+    // Send and receive time-outs handed to the Internet library. They only
+    // limit silence: a peer that drips its answer restarts them each byte.
     static constexpr DWORD kTimeoutMs = 60000;
+    // The hard bound: a window timer stops an exchange this long after it
+    // started, as a cancel stops it, and fails it with
+    // ERROR_INTERNET_TIMEOUT. With the wait for the stopped worker below,
+    // every exchange has ended within 120 s of its start.
+    static constexpr DWORD kTimeLimitMs = 115000;
+    // How long a stop waits for the worker before handing the request over
+    // to it: a call that a closed handle does not end (WinInet under Wine)
+    // must not hold the window thread.
+    static constexpr DWORD kStopWaitMs = 5000;
     // Largest piece read from the network at once.
     static constexpr DWORD kReadChunk = 8192;
     // Room reserved ahead from a Content-Length is capped so that a bogus
@@ -54,12 +65,26 @@ class WinmHttpRequest : public HttpRequestInterface, public WinmWorkerThread {
     uint16_t GetPort() const { return port; }
     const KString& GetExtraHeaders() const { return extraHeaders; }
 
+    // Tests only: a shorter bound and stop wait for requests started later;
+    // 0 restores the defaults.
+    static void SetTimeLimitForTesting(DWORD limitMs, DWORD stopWaitMs = 0);
+
   private:
     void Abort() override;
     DWORD Run() override;
     void OnEvent(HWND window, UINT message, WPARAM wParam) override;
 
     void ReportFailure(int32_t code, const KString& text);
+    // Window thread: moves pending data into the response body (reserving
+    // ahead on the first piece) and tells whether the outcome is in.
+    bool TakePending(bool* dataArrived, bool* success);
+    // Window thread: the time limit has passed.
+    void OnTimeLimit();
+    void EndTimeLimit();
+    // Window thread: stops the worker as a cancel does, without waiting
+    // past kStopWaitMs for a call that does not end; true when the request
+    // is still the caller's to delete.
+    bool StopWorker();
     // Stores a handle the worker has just opened, unless Abort has already
     // run; then the worker closes it itself and must stop.
     bool KeepHandle(HINTERNET* field, HINTERNET handle);
@@ -67,7 +92,11 @@ class WinmHttpRequest : public HttpRequestInterface, public WinmWorkerThread {
 
     KString url;
     const GrowableArray* requestBody;
+    // What the worker uses, its own: a request handed over to its worker
+    // may outlive the caller's body and the platform table.
+    GrowableArray bodyCopy;
     GrowableArray* responseBody;
+    WinmLib inet;
     RequesterInterface* requester = nullptr;
     WinmHttpRequestFactory* factory;
     TransportError* error;
@@ -89,5 +118,16 @@ class WinmHttpRequest : public HttpRequestInterface, public WinmWorkerThread {
     GrowableArray pendingData;  // guarded by the lock
     bool succeeded = false;     // guarded by the lock
     bool done = false;          // guarded by the lock
-    bool started = false;       // window thread only
+    // The worker's failure, copied into the caller's record on the window
+    // thread; and whether the data connection is to be dropped then.
+    int32_t failureCode = 0;      // guarded by the lock
+    KString failureText;          // guarded by the lock
+    bool dropConnection = false;  // guarded by the lock
+    uint32_t expected = 0;        // Content-Length; guarded by the lock
+    // Until the worker is past the data connection: a stop then waits for
+    // it, since it is using the factory.
+    bool connecting = true;  // guarded by the lock
+    bool started = false;    // window thread only
+    bool timing = false;     // window thread only
+    DWORD startTick = 0;     // window thread only
 };

@@ -57,3 +57,6 @@ void WinceConnMgrResetForTesting();
 // InternetReadFile) are driving a transfer right now, waiting on the network.
 // Lets a test act on a call that is known to be blocked.
 int WinceInternetCallsWaiting();
+// How many Internet handles are open in the process (closing a handle also
+// closes the handles made from it). Lets a test see that nothing leaked.
+int WinceInternetOpenHandles();

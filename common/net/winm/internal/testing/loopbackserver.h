@@ -67,6 +67,18 @@ class Connection {
         std::unique_lock<std::mutex> hold(*mutex);
         cv->wait(hold, [this] { return stopping->load(); });
     }
+    // Sends bytes one at a time, pausing between them, until all are sent,
+    // the server stops or the peer goes away: a peer that drips its answer.
+    void Drip(const std::string& bytes, int pauseMs) {
+        for (char byte : bytes) {
+            if (!Send(std::string(1, byte)))
+                return;
+            std::unique_lock<std::mutex> hold(*mutex);
+            if (cv->wait_for(hold, std::chrono::milliseconds(pauseMs),
+                             [this] { return stopping->load(); }))
+                return;
+        }
+    }
     // Closes the connection at once with a reset.
     void Reset() {
         linger l{1, 0};
@@ -109,8 +121,14 @@ class LoopbackServer {
     ~LoopbackServer() { Stop(); }
 
     void Stop() {
-        if (stopping.exchange(true))
-            return;
+        {
+            // Set under the mutex: a script between its check of the flag
+            // and its wait in Stall() would otherwise miss the wake-up, and
+            // the join below would wait for it forever.
+            std::lock_guard<std::mutex> hold(mutex);
+            if (stopping.exchange(true))
+                return;
+        }
         cv.notify_all();
         ::shutdown(listener, SHUT_RDWR);
         if (acceptor.joinable())
