@@ -42,10 +42,11 @@ REGSAM Granted(REGSAM desired) {
 
 }  // namespace
 
-bool g_strictAccess = false;
+std::atomic<bool> g_strictAccess{false};
 
 LONG KeyIdOf(HKEY h, sqlite3_int64* id, REGSAM* rights) {
     ULONG_PTR v = reinterpret_cast<ULONG_PTR>(h);
+    std::lock_guard<std::mutex> lock(g_handleMutex);
     for (sqlite3_int64 r = 0; r < kRootCount; ++r) {
         if (v == reinterpret_cast<ULONG_PTR>(WINCE_PREDEFINED_HKEY(0x80000000u + r))) {
             *id = r + 1;
@@ -74,6 +75,7 @@ LONG KeyExists(sqlite3_int64 id) {
 }
 
 HKEY NewHandle(sqlite3_int64 id, REGSAM desired) {
+    std::lock_guard<std::mutex> lock(g_handleMutex);
     ULONG_PTR v = g_nextHandle;
     g_nextHandle += 4;
     g_handles[v] = Handle{id, Granted(desired)};
@@ -82,30 +84,32 @@ HKEY NewHandle(sqlite3_int64 id, REGSAM desired) {
 
 }  // namespace wince::reg
 
-using wince::reg::g_db;
+using wince::reg::g_handleMutex;
 using wince::reg::g_handles;
-using wince::reg::g_mutex;
+using wince::reg::g_reader;
+using wince::reg::g_writer;
 using wince::reg::KeyIdOf;
 
 void WinceRegistryCloseStore() {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::scoped_lock lock(g_writer.mutex, g_reader.mutex, g_handleMutex);
     g_handles.clear();
-    if (g_db != nullptr)
-        sqlite3_close(g_db);
-    g_db = nullptr;
+    for (wince::reg::Connection* c : {&g_reader, &g_writer}) {
+        if (c->db != nullptr)
+            sqlite3_close(c->db);
+        c->db = nullptr;
+    }
 }
 
 void WinceRegistrySetStrictAccess(bool strict) {
-    std::lock_guard<std::mutex> lock(g_mutex);
     wince::reg::g_strictAccess = strict;
 }
 
 LONG RegCloseKey(HKEY hKey) {
-    std::lock_guard<std::mutex> lock(g_mutex);
     sqlite3_int64 id = 0;
     LONG e = KeyIdOf(hKey, &id);
     if (e != ERROR_SUCCESS)
         return e;
+    std::lock_guard<std::mutex> lock(g_handleMutex);
     g_handles.erase(reinterpret_cast<ULONG_PTR>(hKey));
     return ERROR_SUCCESS;
 }

@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <mutex>
 
 #include "reg_sqlite.h"
@@ -20,19 +21,21 @@ LONG KeyIdOf(HKEY h, sqlite3_int64* id, REGSAM* rights = nullptr);
 LONG KeyExists(sqlite3_int64 id);
 
 // Hands out a new handle to key `id` with the rights `desired` grants.
-// Caller holds g_mutex.
 HKEY NewHandle(sqlite3_int64 id, REGSAM desired);
 
 // Whether calls are checked against their handle's rights (test control
-// wince/testing/registry.h). Guarded by g_mutex.
-extern bool g_strictAccess;
+// wince/testing/registry.h).
+extern std::atomic<bool> g_strictAccess;
 
-// Every call: lock, open the store, resolve the handle, check that its key
-// still exists, all inside one transaction.
+// Every call: resolve the handle, then lock the reader or the writer
+// connection, open the store and check that the handle's key still exists,
+// all inside one transaction. A reader never waits for the writer, which may
+// spend up to the busy time-out waiting for another process.
 // Declared first in every call, so it is destroyed after the call's
 // statements and transaction.
 struct Call {
-    std::unique_lock<std::mutex> lock{g_mutex};
+    std::unique_lock<std::mutex> lock;
+    Connection* connection = nullptr;
     sqlite3_int64 key = 0;
     REGSAM rights = 0;  // of the call's handle
     Txn txn;
@@ -41,11 +44,12 @@ struct Call {
     Call& operator=(const Call&) = delete;
     ~Call() {
         txn.Rollback();  // before the store may be closed below
-        if (g_dropStore && g_db != nullptr) {
-            sqlite3_close(g_db);
-            g_db = nullptr;
+        if (connection != nullptr && g_dropStore && connection->db != nullptr) {
+            sqlite3_close(connection->db);
+            connection->db = nullptr;
         }
         g_dropStore = false;
+        g_db = nullptr;
     }
     // `needed`: the rights the call needs on its handle (strict mode only).
     LONG Begin(HKEY h, REGSAM needed = 0) {
@@ -54,12 +58,19 @@ struct Call {
             return e;
         if (g_strictAccess && (rights & needed) != needed)
             return ERROR_ACCESS_DENIED;
-        return OpenStoreLocked();
+        return ERROR_SUCCESS;
     }
-    // Starts the call's transaction and checks that the handle's key still
-    // exists (it may have been deleted through another handle or process).
+    // Takes the connection, starts the call's transaction and checks that
+    // the handle's key still exists (it may have been deleted through
+    // another handle or process).
     LONG Enter(bool write) {
-        LONG e = txn.Begin(g_db, write);
+        connection = write ? &g_writer : &g_reader;
+        lock = std::unique_lock<std::mutex>(connection->mutex);
+        LONG e = OpenStoreLocked(*connection);
+        if (e != ERROR_SUCCESS)
+            return e;
+        g_db = connection->db;
+        e = txn.Begin(g_db, write);
         if (e == ERROR_SUCCESS)
             e = KeyExists(key);
         return e == ERROR_SUCCESS ? e : Fail(e);

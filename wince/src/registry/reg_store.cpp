@@ -108,7 +108,7 @@ LONG PrepareSchema(sqlite3* db) {
     return objects == kRootCount ? ERROR_SUCCESS : ERROR_REGISTRY_CORRUPT;
 }
 
-// Opens the store at the path the environment names. Caller holds g_mutex.
+// Opens the store at the path the environment names.
 LONG OpenStore(sqlite3** out) {
     std::string path = WinceRegistryStorePath();
     if (path.empty())
@@ -149,14 +149,16 @@ LONG Warned(LONG e) {
 
 }  // namespace
 
-std::mutex g_mutex;
-sqlite3* g_db = nullptr;
-bool g_dropStore = false;
+Connection g_reader;
+Connection g_writer;
+std::mutex g_handleMutex;
+thread_local sqlite3* g_db = nullptr;
+thread_local bool g_dropStore = false;
 
-LONG OpenStoreLocked() {
-    if (g_db != nullptr)
+LONG OpenStoreLocked(Connection& c) {
+    if (c.db != nullptr)
         return ERROR_SUCCESS;
-    return Warned(OpenStore(&g_db));
+    return Warned(OpenStore(&c.db));
 }
 
 // A store-level failure that a reopen might cure drops the connection once

@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +14,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <sqlite3.h>
 
 #include "wince.h"
 #include "wince/testing/hostlog.h"
@@ -522,6 +526,42 @@ TEST_F(RegistryTest, ThreadsShareTheStoreSafely) {
                                nullptr, nullptr, nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(values, 3u * kEach);
+    RegCloseKey(k);
+}
+
+TEST_F(RegistryTest, AReadDoesNotWaitBehindAWriterWaitingForAnotherProcess) {
+    HKEY k = Create(HKEY_LOCAL_MACHINE, u"Stalled");
+    DWORD v = 1;
+    ASSERT_EQ(RegSetValueExW(k, u"v", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4), ERROR_SUCCESS);
+    // Another process holds the write lock (a connection of its own does
+    // the same): this process's writer waits for it.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(store_.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::atomic<bool> writing{false};
+    std::atomic<bool> written{false};
+    std::thread writer([&] {
+        DWORD w = 2;
+        writing = true;
+        EXPECT_EQ(RegSetValueExW(k, u"v", 0, REG_DWORD, reinterpret_cast<BYTE*>(&w), 4),
+                  ERROR_SUCCESS);
+        written = true;
+    });
+    while (!writing)
+        std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let it reach the busy wait
+    DWORD read = 0, size = sizeof read;
+    EXPECT_EQ(RegQueryValueExW(k, u"v", nullptr, nullptr, reinterpret_cast<BYTE*>(&read), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(read, 1u);
+    EXPECT_FALSE(written) << "the read waited for the writer";
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    writer.join();
+    sqlite3_close(other);
+    size = sizeof read;
+    EXPECT_EQ(RegQueryValueExW(k, u"v", nullptr, nullptr, reinterpret_cast<BYTE*>(&read), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(read, 2u);
     RegCloseKey(k);
 }
 
