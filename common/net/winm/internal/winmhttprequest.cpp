@@ -107,7 +107,8 @@ void WinmHttpRequest::Start(RequesterInterface* newRequester) {
         startTick = GetTickCount();
         timing = SetTimer(window, message, g_timeLimitMs, nullptr) != 0;
         if (!timing)
-            LogWarning("no time limit for a request (error %u)", GetLastError());
+            LogWarning("no time limit for a request (error %u)",
+                       static_cast<unsigned>(GetLastError()));
         return;
     }
 
@@ -466,9 +467,15 @@ void WinmHttpRequest::OnEvent(HWND, UINT message, WPARAM) {
 }
 
 void WinmHttpRequest::OnTimeLimit() {
-    // A tick meant for an earlier request with the same message number.
-    if (!timing || GetTickCount() - startTick < g_timeLimitMs)
+    if (!timing)
         return;
+    // Early (a coarse system tick, or a tick meant for an earlier request
+    // with the same message number): wait for the rest.
+    DWORD elapsed = GetTickCount() - startTick;
+    if (elapsed < g_timeLimitMs) {
+        SetTimer(window, message, g_timeLimitMs - elapsed, nullptr);
+        return;
+    }
     EndTimeLimit();
     EnterCriticalSection(&lock);
     bool finished = done;
