@@ -9,8 +9,9 @@
 # through a lock file.
 #
 # Usage: tools/wine-test.sh            (after tools/setup.sh)
-# WINM_WINE_SILENT_CASE=1 also runs the case of a service that accepts and
-# never answers (the run must still end; needs the exchange bound).
+# The last case, a service that accepts and never answers, takes about four
+# minutes (each exchange ends at its 120 s bound); WINM_WINE_SILENT_CASE=0
+# leaves it out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -357,8 +358,11 @@ expect_names "without cellcore" last_update_check
 expect_value "without cellcore" last_update_check REG_DWORD 0x0
 stop_service
 
-if [[ ${WINM_WINE_SILENT_CASE:-0} == 1 ]]; then
+if [[ ${WINM_WINE_SILENT_CASE:-1} == 1 ]]; then
+  # Under Wine, closing the handles does not end the blocked WinInet calls;
+  # the window timer's bound still ends each exchange, as a failure.
   say "a service that accepts and never answers"
+  clear_values
   python3 -c '
 import socket, time
 s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -369,9 +373,11 @@ while True:
 ' &
   service_pid=$!
   sleep 0.5
-  run_limit=300 run_wine
+  run_limit=270 run_wine
   echo "silent service: run ended after ${run_seconds}s"
   stop_service
+  expect_names "silent service" last_update_check
+  expect_value "silent service" last_update_check REG_DWORD 0x0
 fi
 
 wineserver -k 2>/dev/null || true
