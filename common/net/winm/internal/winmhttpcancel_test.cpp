@@ -149,6 +149,8 @@ TEST_F(HttpCancelTest, WhileConnecting) {
     // The data connection comes up first; the worker then heads into the
     // TCP connect that never completes.
     ASSERT_TRUE(window->RunUntil([&] { return factory->HasEverConnected(); }));
+    // A connect that ended on its own leaves nothing to cancel.
+    ASSERT_FALSE(e.Done()) << e.ErrorText();
     e.Cancel();
     window->Drain();
     ExpectSilent(e);
