@@ -113,6 +113,9 @@ int Failed(std::ostream& err, LONG e) {
         case ERROR_INVALID_PARAMETER:
             err << "ERROR: Invalid key or value name.\n";
             break;
+        case ERROR_ACCESS_DENIED:
+            err << "ERROR: Access is denied.\n";
+            break;
         default:
             err << "ERROR: The registry call failed with error " << e << ".\n";
             break;

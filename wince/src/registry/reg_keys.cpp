@@ -96,9 +96,10 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM s
         if ((e = FindChild(id, fold, &child)) != ERROR_SUCCESS)
             return Fail(e);
         if (child == 0) {
-            // Only the first new key is made under the caller's handle.
+            // Only the first new key is made under the caller's handle. A
+            // refusal is the handle's, not the store's: no store warning.
             if (id == c.key && g_strictAccess && (c.rights & KEY_CREATE_SUB_KEY) == 0)
-                return Fail(ERROR_ACCESS_DENIED);
+                return ERROR_ACCESS_DENIED;
             Stmt ins(g_db, "INSERT INTO keys(parent, name, fold) VALUES(?, ?, ?)");
             ins.Bind(1, id).Bind(2, StoredName(p, n)).Bind(3, fold);
             ins.Step();

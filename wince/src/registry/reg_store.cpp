@@ -186,9 +186,16 @@ std::string WinceRegistryStoreProblem(LONG error) {
         case ERROR_REGISTRY_IO_FAILED:
             reason = "reading or writing it failed";
             break;
-        case ERROR_ACCESS_DENIED:
+        case ERROR_ACCESS_DENIED: {
+            // Also a handle's missing rights: only a file or directory we
+            // cannot write makes it the store's problem.
+            const size_t slash = path.find_last_of('/');
+            const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+            if (path.empty() || (access(path.c_str(), W_OK) == 0 && access(dir.c_str(), W_OK) == 0))
+                return {};
             reason = "it is read-only";
             break;
+        }
         case ERROR_CANTWRITE:
             reason = "the disk is full";
             break;

@@ -314,8 +314,12 @@ TEST_F(RegistryTest, BadHandlesAreRejected) {
     RegCloseKey(k);
 }
 
+std::vector<std::string> g_warnings;
+
 TEST_F(RegistryTest, StrictModeAllowsOnlyWhatAHandlesRightsGrant) {
     HKEY lax = Create(HKEY_LOCAL_MACHINE, u"Strict\\Key");  // rights 0
+    g_warnings.clear();
+    WinceSetHostWarningSinkForTesting([](const std::string& line) { g_warnings.push_back(line); });
     WinceRegistrySetStrictAccess(true);
     DWORD cb = 0;
     EXPECT_EQ(Set(lax, u"v", REG_SZ, "x"), ERROR_ACCESS_DENIED);
@@ -339,6 +343,10 @@ TEST_F(RegistryTest, StrictModeAllowsOnlyWhatAHandlesRightsGrant) {
     // Predefined roots carry every right.
     EXPECT_EQ(Set(HKEY_CURRENT_USER, u"root", REG_SZ, "x"), ERROR_SUCCESS);
     WinceRegistrySetStrictAccess(false);
+    // A refusal is the handle's: the (writable) store is not reported.
+    WinceSetHostWarningSinkForTesting(nullptr);
+    EXPECT_TRUE(g_warnings.empty()) << g_warnings.front();
+    EXPECT_EQ(WinceRegistryStoreProblem(ERROR_ACCESS_DENIED), "");
     EXPECT_EQ(Set(lax, u"v", REG_SZ, "z"), ERROR_SUCCESS);
     for (HKEY h : {lax, writer, reader})
         RegCloseKey(h);
@@ -396,8 +404,6 @@ TEST_F(RegistryTest, StoreIsCreatedUnderXdgStateHome) {
     if (!savedState.empty())
         setenv("XDG_STATE_HOME", savedState.c_str(), 1);
 }
-
-std::vector<std::string> g_warnings;
 
 TEST_F(RegistryTest, DamagedOrUnusableStoresFailWithoutBeingReplaced) {
     g_warnings.clear();
