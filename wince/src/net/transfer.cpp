@@ -207,7 +207,7 @@ bool ConnectToList(const std::string& proxy, curl_slist** list) {
     return true;
 }
 
-// The proxy libcurl will use when it reads the environment itself.
+// The proxy the environment names for a request, by libcurl's rules.
 std::string EnvironmentProxy(bool secure) {
     static const char* const kHttp[] = {"http_proxy", "all_proxy", "ALL_PROXY", nullptr};
     static const char* const kHttps[] = {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY",
@@ -308,20 +308,22 @@ bool SendAndWait(Request& r, const std::string& extraHeaders, const void* body, 
             // Without a bypass list of the caller's own, the machine's one
             // (no_proxy) applies. The route is decided here alone: libcurl
             // must not consult no_proxy on top of it.
-            const bool bypassed = r.route.bypassList.empty()
-                                      ? NoProxyNames(NoProxyFromEnvironment(), r.host)
-                                      : Bypassed(r.route.bypassList, r.host);
+            const bool bypassed = r.route.bypassGiven
+                                      ? Bypassed(r.route.bypassList, r.host)
+                                      : NoProxyNames(NoProxyFromEnvironment(), r.host);
             proxy = bypassed ? std::string() : ProxyFor(r.route.proxyList, secure);
             curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str());
             curl_easy_setopt(e, CURLOPT_NOPROXY, "");
             break;
         }
         case Route::Mode::Environment:
-            // libcurl reads http_proxy / https_proxy / no_proxy itself; the
-            // same no_proxy match tells ConnectToList whether this host goes
-            // through the proxy.
+            // The proxy variables and no_proxy as libcurl would read them,
+            // decided here once and handed over explicitly, so that libcurl
+            // and ConnectToList go the same way.
             proxy = NoProxyNames(NoProxyFromEnvironment(), r.host) ? std::string()
                                                                    : EnvironmentProxy(secure);
+            curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str());
+            curl_easy_setopt(e, CURLOPT_NOPROXY, "");
             break;
     }
     if (!ConnectToList(proxy, &r.connectTo)) {
