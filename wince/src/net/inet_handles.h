@@ -41,6 +41,9 @@ struct Route {
     enum class Mode { Direct, Proxy, Environment } mode = Mode::Direct;
     std::string proxyList;   // the InternetOpenW proxy argument, UTF-8
     std::string bypassList;  // the InternetOpenW bypass argument, UTF-8
+    // Whether the caller gave a bypass list: an empty one bypasses nothing;
+    // only NULL leaves the machine's (no_proxy) in force.
+    bool bypassGiven = false;
 };
 
 struct Handle {

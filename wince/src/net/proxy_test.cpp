@@ -129,8 +129,9 @@ TEST_F(Proxy, ConnectionManagerProxyFromTheEnvironmentIsUsable) {
     InternetCloseHandle(root);
 }
 
-// A session given a proxy but no bypass list of its own bypasses the hosts
-// that no_proxy (else NO_PROXY) names; a caller's own list replaces it.
+// A session given a proxy but no bypass list of its own (NULL) bypasses the
+// hosts that no_proxy (else NO_PROXY) names; a caller's own list, even an
+// empty one, replaces it.
 TEST_F(Proxy, HostsNamedByNoProxyAreReachedDirectly) {
     RawServer server(Answer());
     struct Case {
@@ -146,6 +147,7 @@ TEST_F(Proxy, HostsNamedByNoProxyAreReachedDirectly) {
         {"other hosts named", "localhost,127.0.0.2,0.0.1", "*", nullptr, true},
         {"NO_PROXY when no_proxy is empty", "", "*", nullptr, false},
         {"the caller's list replaces it", "*", nullptr, u"other.test", true},
+        {"an empty list of the caller's bypasses nothing", "*", nullptr, u"", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -78,6 +78,7 @@ HINTERNET WINAPI InternetOpenW(LPCWSTR agent, DWORD accessType, LPCWSTR proxy, L
             session->route.mode = Route::Mode::Proxy;
             session->route.proxyList = ToUtf8(proxy);
             session->route.bypassList = ToUtf8(bypass);
+            session->route.bypassGiven = bypass != nullptr;
             if (wince::net::Trim(session->route.proxyList).empty()) {
                 SetLastError(ERROR_INVALID_PARAMETER);
                 return nullptr;
