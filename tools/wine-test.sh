@@ -21,6 +21,7 @@ win_build=build/windows
 service_hostport=127.0.0.1:8580
 service_port=${service_hostport##*:}
 run_limit=60 # seconds any single updater run may take
+wine_limit=300 # seconds any other Wine command (wineboot, reg) may take
 
 started=$SECONDS
 say() { printf '=== wine: %s\n' "$*"; }
@@ -46,7 +47,7 @@ proxy_pid=
 cleanup() {
   [[ -n $service_pid ]] && kill "$service_pid" 2>/dev/null
   [[ -n $proxy_pid ]] && kill "$proxy_pid" 2>/dev/null
-  if [[ -d ${WINEPREFIX:-} ]]; then wineserver -k 2>/dev/null || true; fi
+  if [[ -d ${WINEPREFIX:-} ]]; then timeout 30 wineserver -k 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -59,11 +60,12 @@ export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY LANG LC_ALL LC_MESSAGES
 say "creating the Wine prefix"
-wineboot -i >/dev/null 2>&1 || fail "wineboot"
-wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+timeout "$wine_limit" wineboot -i >/dev/null 2>&1 || fail "wineboot"
+wreg() { timeout "$wine_limit" wine reg "$@"; }
+wreg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 # The driver setting counts only once the wineserver that wineboot started
 # has exited.
-wineserver -w
+timeout "$wine_limit" wineserver -w || fail "the wineserver did not exit"
 
 say "unit tests of common/ under Wine"
 ctest --preset windows -j 2 >"$work/ctest.log" 2>&1 || {
@@ -95,8 +97,7 @@ start_service() {
       kill -0 "$service_pid" 2>/dev/null || break
       sleep 0.1
     done
-    kill "$service_pid" 2>/dev/null
-    wait "$service_pid" 2>/dev/null || true
+    stop_pid "$service_pid"
     service_pid=
     sleep 1 # the port may still be in use by another program
   done
@@ -104,12 +105,32 @@ start_service() {
   fail "the reference service cannot listen on $service_hostport"
 }
 
+# stop_pid PID: ends a process we started, forcibly after 10 s.
+stop_pid() {
+  kill "$1" 2>/dev/null || true
+  for _ in $(seq 100); do
+    kill -0 "$1" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -9 "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+}
+
 stop_service() {
   if [[ -n $service_pid ]]; then
-    kill "$service_pid" 2>/dev/null
-    wait "$service_pid" 2>/dev/null || true
+    stop_pid "$service_pid"
     service_pid=
   fi
+}
+
+# wait_for_requests N SECONDS: the service has logged N requests (it logs on
+# arrival), within SECONDS.
+wait_for_requests() {
+  local deadline=$((SECONDS + $2))
+  while (($(service_count) < $1)); do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.1
+  done
 }
 
 # run_wine [ENV=VALUE...]: one run of updater.exe from $program; checks exit 0
@@ -133,7 +154,7 @@ run_linux() {
 # The plug-in values as "name type data" lines, sorted; empty when the key is
 # missing. Both `reg` and `winmreg` print "    NAME    TYPE    DATA".
 values_wine() {
-  { wine reg query "$plugin" 2>/dev/null || true; } | tr -d '\r' |
+  { wreg query "$plugin" 2>/dev/null || true; } | tr -d '\r' |
     awk -F'    ' 'NF >= 3 && $1 == "" {print $2 "\t" $3 "\t" $4}' | sort
 }
 values_linux() {
@@ -142,7 +163,7 @@ values_linux() {
 }
 
 clear_values() {
-  wine reg delete "$plugin" /f >/dev/null 2>&1 || true
+  wreg delete "$plugin" /f >/dev/null 2>&1 || true
   "$winmreg" delete "$plugin" /f >/dev/null 2>&1 || true
 }
 
@@ -252,7 +273,7 @@ stop_service
 
 say "service down"
 clear_values
-wine reg add "$plugin" /v zel /d kept /f >/dev/null 2>&1
+wreg add "$plugin" /v zel /d kept /f >/dev/null 2>&1
 "$winmreg" add "$plugin" /v zel /d kept /f >/dev/null
 run_wine
 down_seconds=$run_seconds
@@ -263,14 +284,18 @@ expect_same_values "service down"
 
 say "single instance"
 clear_values
-start_service --delay-zel 5000
-wine "$program/updater.exe" >/dev/null 2>&1 &
+# The ping's answer is held long enough for a second Wine start under load.
+start_service --delay-zel 15000
+timeout "$run_limit" wine "$program/updater.exe" >/dev/null 2>&1 &
 first=$!
-# The first holds its window (and waits for the held answer) well before 2 s.
-sleep 2
+# The first holds its window before it sends its ping.
+wait_for_requests 1 "$run_limit" || {
+  stop_pid "$first"
+  fail "single instance: the first updater sent no ping within ${run_limit}s"
+}
 run_wine
 kill -0 "$first" 2>/dev/null || fail "single instance: the first updater ended before the second"
-wait "$first" || fail "single instance: the first updater failed"
+wait "$first" || fail "single instance: the first updater failed (124: still running after ${run_limit}s)"
 [[ $(service_count) == 2 ]] || fail "single instance: $(service_count) requests, expected 2 (the first's)"
 expect_names "single instance" zel update_notification response_message response_url upgrade_before
 stop_service
@@ -302,8 +327,8 @@ done
 proxy_log=$work/tinyproxy$attempt.log
 clear_values
 start_service
-wine reg add "$proxy_key" /v ProxyEnable /t REG_DWORD /d 1 /f >/dev/null 2>&1
-wine reg add "$proxy_key" /v ProxyServer /d "http=127.0.0.1:$proxy_port;https=127.0.0.1:1" /f >/dev/null 2>&1
+wreg add "$proxy_key" /v ProxyEnable /t REG_DWORD /d 1 /f >/dev/null 2>&1
+wreg add "$proxy_key" /v ProxyServer /d "http=127.0.0.1:$proxy_port;https=127.0.0.1:1" /f >/dev/null 2>&1
 run_wine
 run_linux http_proxy="http://127.0.0.1:$proxy_port"
 [[ $(service_count) == 4 ]] || fail "proxy: $(service_count) requests, expected 4"
@@ -314,28 +339,28 @@ done
 (($(grep -c 'mobilesearchapp' "$proxy_log") >= 4)) || fail "proxy: the proxy log lacks the exchanges"
 expect_same_values "proxy"
 say "malformed proxy setting means a direct connection"
-wine reg add "$proxy_key" /v ProxyServer /d "http=127.0.0.1:notaport" /f >/dev/null 2>&1
+wreg add "$proxy_key" /v ProxyServer /d "http=127.0.0.1:notaport" /f >/dev/null 2>&1
 run_wine
 [[ $(service_count) == 6 ]] || fail "malformed proxy: $(service_count) requests, expected 6"
 [[ $(service_field 5 'r.get("via") or ""') != *tinyproxy* ]] || fail "malformed proxy: went through the proxy"
-wine reg add "$proxy_key" /v ProxyServer /t REG_DWORD /d 7 /f >/dev/null 2>&1
+wreg add "$proxy_key" /v ProxyServer /t REG_DWORD /d 7 /f >/dev/null 2>&1
 run_wine
 [[ $(service_count) == 8 ]] || fail "unreadable proxy: $(service_count) requests, expected 8"
-wine reg add "$proxy_key" /v ProxyEnable /t REG_DWORD /d 0 /f >/dev/null 2>&1
+wreg add "$proxy_key" /v ProxyEnable /t REG_DWORD /d 0 /f >/dev/null 2>&1
 kill "$proxy_pid" 2>/dev/null
 proxy_pid=
 stop_service
 
 say "language"
 start_service
-wineserver -k 2>/dev/null || true
+timeout 30 wineserver -k 2>/dev/null || true
 run_wine LANG=de_DE.UTF-8
 run_linux LANG=de_DE.UTF-8
 wine_language=$(service_field 1 'r["client"]["language"]')
 linux_language=$(service_field 3 'r["client"]["language"]')
 [[ $wine_language == de ]] || fail "language: Wine sent '$wine_language', expected de"
 [[ $linux_language == de ]] || fail "language: Linux sent '$linux_language', expected de"
-wineserver -k 2>/dev/null || true
+timeout 30 wineserver -k 2>/dev/null || true
 stop_service
 
 say "without mmtimer.dll"
@@ -364,15 +389,21 @@ if [[ ${WINM_WINE_SILENT_CASE:-1} == 1 ]]; then
   say "a service that accepts and never answers"
   clear_values
   python3 -c '
-import socket, time
+import socket, sys
 s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 s.bind(("127.0.0.1", '"$service_port"')); s.listen(8)
+open(sys.argv[1], "w").close()
 held = []
 while True:
     held.append(s.accept()[0])
-' &
+' "$work/silent.ready" &
   service_pid=$!
-  sleep 0.5
+  for _ in $(seq 100); do
+    [[ -e $work/silent.ready ]] && break
+    kill -0 "$service_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [[ -e $work/silent.ready ]] || fail "the silent service cannot listen on $service_hostport"
   run_limit=270 run_wine
   echo "silent service: run ended after ${run_seconds}s"
   stop_service
@@ -380,5 +411,5 @@ while True:
   expect_value "silent service" last_update_check REG_DWORD 0x0
 fi
 
-wineserver -k 2>/dev/null || true
+timeout 30 wineserver -k 2>/dev/null || true
 say "all cases passed in $((SECONDS - started))s (normal run ${normal_seconds}s, service down ${down_seconds}s)"
