@@ -84,11 +84,13 @@ if command -v systemd-analyze >/dev/null; then
   mkdir "$work/units"
   sed "s|^ExecStart=|ExecStart=$root|" "$units/winm-updater.service" >"$work/units/winm-updater.service"
   cp "$units/winm-updater.timer" "$work/units/"
-  # Any complaint fails the test, also those systemd only warns about.
+  # Any complaint about our units fails the test, also those systemd only
+  # warns about; the machine's own units may draw warnings that are not ours.
   out=$(MANPATH=$root/usr/share/man systemd-analyze verify --user \
     "$work/units/winm-updater.service" "$work/units/winm-updater.timer" 2>&1) ||
     fail "systemd-analyze verify: $out"
-  [ -z "$out" ] || fail "systemd-analyze verify: $out"
+  ours=$(printf '%s\n' "$out" | grep 'winm-updater' || true)
+  [ -z "$ours" ] || fail "systemd-analyze verify: $ours"
 else
   echo "package_test: no systemd-analyze, units not verified"
 fi
