@@ -388,7 +388,8 @@ if [[ ${WINM_WINE_SILENT_CASE:-1} == 1 ]]; then
   # the window timer's bound still ends each exchange, as a failure.
   say "a service that accepts and never answers"
   clear_values
-  python3 -c '
+  for attempt in 1 2 3 4 5 6 7 8 9 10; do
+    python3 -c '
 import socket, sys
 s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 s.bind(("127.0.0.1", '"$service_port"')); s.listen(8)
@@ -396,14 +397,20 @@ open(sys.argv[1], "w").close()
 held = []
 while True:
     held.append(s.accept()[0])
-' "$work/silent.ready" &
-  service_pid=$!
-  for _ in $(seq 100); do
-    [[ -e $work/silent.ready ]] && break
-    kill -0 "$service_pid" 2>/dev/null || break
-    sleep 0.1
+' "$work/silent.ready" 2>"$work/silent.err" &
+    service_pid=$!
+    for _ in $(seq 100); do
+      [[ -e $work/silent.ready ]] && break 2
+      kill -0 "$service_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    stop_service
+    sleep 1 # the port may still be in use by another program
   done
-  [[ -e $work/silent.ready ]] || fail "the silent service cannot listen on $service_hostport"
+  [[ -e $work/silent.ready ]] || {
+    cat "$work/silent.err" >&2
+    fail "the silent service cannot listen on $service_hostport"
+  }
   run_limit=270 run_wine
   echo "silent service: run ended after ${run_seconds}s"
   stop_service
