@@ -131,7 +131,8 @@ TEST_F(Proxy, ConnectionManagerProxyFromTheEnvironmentIsUsable) {
 
 // A session given a proxy but no bypass list of its own (NULL) bypasses the
 // hosts that no_proxy (else NO_PROXY) names; a caller's own list, even an
-// empty one, replaces it.
+// empty one, replaces it. A preconfigured session takes the proxy from
+// http_proxy, with the same no_proxy match.
 TEST_F(Proxy, HostsNamedByNoProxyAreReachedDirectly) {
     RawServer server(Answer());
     struct Case {
@@ -140,6 +141,7 @@ TEST_F(Proxy, HostsNamedByNoProxyAreReachedDirectly) {
         const char* upper;
         const WCHAR* bypass;
         bool viaProxy;
+        bool preconfig = false;
     };
     const Case cases[] = {
         {"no list", nullptr, nullptr, nullptr, true},
@@ -148,13 +150,20 @@ TEST_F(Proxy, HostsNamedByNoProxyAreReachedDirectly) {
         {"NO_PROXY when no_proxy is empty", "", "*", nullptr, false},
         {"the caller's list replaces it", "*", nullptr, u"other.test", true},
         {"an empty list of the caller's bypasses nothing", "*", nullptr, u"", true},
+        {"preconfigured", nullptr, nullptr, nullptr, true, true},
+        {"preconfigured, the address named", "127.0.0.1", nullptr, nullptr, false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         c.lower != nullptr ? ::setenv("no_proxy", c.lower, 1) : ::unsetenv("no_proxy");
         c.upper != nullptr ? ::setenv("NO_PROXY", c.upper, 1) : ::unsetenv("NO_PROXY");
+        if (c.preconfig)
+            ::setenv("http_proxy", ("http://127.0.0.1:" + std::to_string(proxy_.port())).c_str(),
+                     1);
         HINTERNET root =
-            InternetOpenW(u"a", INTERNET_OPEN_TYPE_PROXY, Server().c_str(), c.bypass, 0);
+            c.preconfig
+                ? InternetOpenW(u"a", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)
+                : InternetOpenW(u"a", INTERNET_OPEN_TYPE_PROXY, Server().c_str(), c.bypass, 0);
         HINTERNET connect =
             InternetConnectW(root, u"127.0.0.1", static_cast<INTERNET_PORT>(server.port()), nullptr,
                              nullptr, INTERNET_SERVICE_HTTP, 0, 0);
@@ -163,6 +172,7 @@ TEST_F(Proxy, HostsNamedByNoProxyAreReachedDirectly) {
         EXPECT_TRUE(HttpSendRequestW(request, nullptr, 0, const_cast<char*>("p"), 1))
             << GetLastError();
         InternetCloseHandle(root);
+        ::unsetenv("http_proxy");
         auto requests = server.requests();
         ASSERT_FALSE(requests.empty());
         EXPECT_EQ(ViaProxy(requests.back()), c.viaProxy) << requests.back();
