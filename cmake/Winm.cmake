@@ -56,6 +56,7 @@ function(winm_add_fuzzers_in dir)
     target_compile_options(${base} PRIVATE -fsanitize=fuzzer)
     target_link_options(${base} PRIVATE -fsanitize=fuzzer)
     target_link_libraries(${base} PRIVATE ${F_LIBS})
+    add_dependencies(winm_fuzzers ${base})
   endforeach()
 endfunction()
 

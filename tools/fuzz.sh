@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "$(nproc)"
+cmake --build --preset fuzz --target winm_fuzzers -j "$(nproc)"
 
 work=$(mktemp -d /tmp/winm-fuzz.XXXXXX)
 failed=()
