@@ -150,6 +150,20 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && EqualsNoCase(s.substr(0, prefix.size()), prefix);
 }
 
+std::vector<std::string_view> SplitList(std::string_view list, std::string_view separators) {
+    std::vector<std::string_view> entries;
+    std::size_t i = 0;
+    while (i < list.size()) {
+        std::size_t j = list.find_first_of(separators, i);
+        if (j == std::string_view::npos)
+            j = list.size();
+        if (j > i)
+            entries.push_back(list.substr(i, j - i));
+        i = j + 1;
+    }
+    return entries;
+}
+
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
         s.remove_prefix(1);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "wince/types.h"
 
@@ -30,6 +31,8 @@ std::u16string FromLatin1(std::string_view s);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view s, std::string_view prefix);
 std::string_view Trim(std::string_view s);
+// The non-empty entries of `list` between any of the `separators`, in order.
+std::vector<std::string_view> SplitList(std::string_view list, std::string_view separators);
 
 // A proxy given as "http://[user[:password]@]host:port[/]" or "host:port".
 struct ProxyAddress {

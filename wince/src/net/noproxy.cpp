@@ -91,13 +91,7 @@ bool NoProxyNames(std::string_view list, std::string_view host) {
         host.remove_suffix(1);
     if (host.empty())
         return false;
-    std::size_t i = 0;
-    while (i < list.size()) {
-        std::size_t comma = list.find(',', i);
-        if (comma == std::string_view::npos)
-            comma = list.size();
-        std::string_view entry = list.substr(i, comma - i);
-        i = comma + 1;
+    for (std::string_view entry : SplitList(list, ",")) {
         while (!entry.empty() && Blank(entry.front()))
             entry.remove_prefix(1);
         while (!entry.empty() && Blank(entry.back()))

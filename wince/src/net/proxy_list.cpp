@@ -8,15 +8,8 @@ namespace wince::net {
 
 std::string ProxyFor(const std::string& list, bool secure) {
     std::string bare, specific, socks;
-    std::size_t i = 0;
-    while (i < list.size()) {
-        std::size_t j = list.find_first_of(" ;", i);
-        if (j == std::string::npos)
-            j = list.size();
-        std::string entry = list.substr(i, j - i);
-        i = j + 1;
-        if (entry.empty())
-            continue;
+    for (std::string_view listed : SplitList(list, " ;")) {
+        std::string entry(listed);
         auto eq = entry.find('=');
         if (eq == std::string::npos) {
             if (bare.empty())
@@ -41,15 +34,8 @@ std::string ProxyFor(const std::string& list, bool secure) {
 // "*"-wildcards at the start ("*.example") and "<local>" for names without a
 // dot.
 bool Bypassed(const std::string& list, const std::string& host) {
-    std::size_t i = 0;
-    while (i < list.size()) {
-        std::size_t j = list.find_first_of(" ;,", i);
-        if (j == std::string::npos)
-            j = list.size();
-        std::string entry = list.substr(i, j - i);
-        i = j + 1;
-        if (entry.empty())
-            continue;
+    for (std::string_view listed : SplitList(list, " ;,")) {
+        std::string entry(listed);
         if (entry == "<local>") {
             if (host.find('.') == std::string::npos && host.find(':') == std::string::npos)
                 return true;
