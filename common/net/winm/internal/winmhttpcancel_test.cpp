@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "common/net/winm/internal/testing/httptestsupport.h"
+#include "wince/testing/loader.h"
 
 namespace {
 
@@ -322,6 +323,7 @@ TEST_F(HttpCancelTest, TimeLimitEndsACallThatAClosedHandleDoesNotEnd) {
     g_winmLib->HttpSendRequestW = &SendThatIgnoresCloses;
     WinmHttpRequest::SetTimeLimitForTesting(300, 200);
     const int blocksBefore = LiveBlockCount();
+    const int wininetRefsBefore = WinceLoaderReferenceCount(TEXT("wininet"));
     {
         Exchange e;
         e.Post(factory, server.Url());
@@ -330,8 +332,10 @@ TEST_F(HttpCancelTest, TimeLimitEndsACallThatAClosedHandleDoesNotEnd) {
         EXPECT_EQ(e.fails, 1);
         EXPECT_EQ(e.ErrorText(), "wininetHttpError [0 12002]");
     }
-    // The request outlives its report until the call returns.
+    // The request outlives its report until the call returns, and WinInet
+    // stays loaded under the call even once the program unloads it.
     EXPECT_GT(LiveBlockCount(), blocksBefore);
+    EXPECT_EQ(WinceLoaderReferenceCount(TEXT("wininet")), wininetRefsBefore + 1);
     SetEvent(g_releaseSend);
     // Nothing is posted any more; the worker ends on its own.
     for (int i = 0; i < 30000 && LiveBlockCount() != blocksBefore; ++i)

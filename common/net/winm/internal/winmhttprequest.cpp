@@ -136,7 +136,17 @@ bool WinmHttpRequest::StopWorker() {
     EnterCriticalSection(&lock);
     DWORD wait = connecting ? INFINITE : g_stopWaitMs;
     LeaveCriticalSection(&lock);
-    return StopThreadWithin(wait) || !HandOverToThread();
+    return StopThreadWithin(wait) || !HandOverWorker();
+}
+
+bool WinmHttpRequest::HandOverWorker() {
+    if (!HandOverToThread())
+        return false;
+    // The worker may still be inside WinInet when the process unloads its
+    // libraries at exit; one more reference keeps the module mapped for as
+    // long as the process lives.
+    LoadLibraryW(TEXT("wininet"));
+    return true;
 }
 
 void WinmHttpRequest::EndTimeLimit() {
@@ -506,6 +516,6 @@ void WinmHttpRequest::OnTimeLimit() {
     if (requester != nullptr)
         requester->OnFailed(this);
     // A worker still inside a call frees the request when the call returns.
-    if (ended || !HandOverToThread())
+    if (ended || !HandOverWorker())
         delete this;
 }

@@ -85,6 +85,8 @@ class WinmHttpRequest : public HttpRequestInterface, public WinmWorkerThread {
     // past kStopWaitMs for a call that does not end; true when the request
     // is still the caller's to delete.
     bool StopWorker();
+    // Hands the request to a worker still inside a call; true when it did.
+    bool HandOverWorker();
     // Stores a handle the worker has just opened, unless Abort has already
     // run; then the worker closes it itself and must stop.
     bool KeepHandle(HINTERNET* field, HINTERNET handle);
