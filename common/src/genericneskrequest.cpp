@@ -4,8 +4,8 @@
 
 #include "common/base/winm/internal/winmlib.h"
 
-#ifndef WINM_SERVICE_HOSTPORT
-#define WINM_SERVICE_HOSTPORT "127.0.0.1:8580"
+#ifndef WINM_SERVICE_URL
+#define WINM_SERVICE_URL "http://127.0.0.1:8580/m/appreq/mobilesearchapp"
 #endif
 
 namespace {
@@ -18,7 +18,7 @@ constexpr uint16_t kAnswerBlockType = 0x8100;
 }  // namespace
 
 KString ProtocolEndpointUrl() {
-    return KString("http://" WINM_SERVICE_HOSTPORT "/m/appreq/mobilesearchapp");
+    return KString(WINM_SERVICE_URL);
 }
 
 uint32_t RequestClockMilliseconds() {

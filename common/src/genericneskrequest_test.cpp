@@ -79,7 +79,7 @@ TEST(ProtocolExamples, ZelRequestBodyByteForByte) {
     ASSERT_EQ(factory.bodies.size(), 1u);
     EXPECT_EQ(factory.bodies[0].size(), 86u);
     EXPECT_THAT(factory.bodies[0], ElementsAreArray(kZelRequest));
-    EXPECT_EQ(factory.urls[0], "http://" WINM_SERVICE_HOSTPORT "/m/appreq/mobilesearchapp");
+    EXPECT_EQ(factory.urls[0], WINM_SERVICE_URL);
     EXPECT_EQ(factory.started, 1);
 }
 
@@ -312,8 +312,7 @@ TEST(GenericNeskRequest, FailureWarningNamesTheCause) {
 }
 
 TEST(GenericNeskRequest, EndpointIsTheConfiguredService) {
-    EXPECT_EQ(Utf8(ProtocolEndpointUrl()),
-              "http://" WINM_SERVICE_HOSTPORT "/m/appreq/mobilesearchapp");
+    EXPECT_EQ(Utf8(ProtocolEndpointUrl()), WINM_SERVICE_URL);
 }
 
 }  // namespace

@@ -14,12 +14,60 @@ bool LooksLikeReset(CURL* easy, const char* text) {
     return std::strstr(text, "reset") != nullptr || std::strstr(text, "Reset") != nullptr;
 }
 
+// OpenSSL's certificate verification results (X509_V_ERR_*), a stable
+// part of its interface; libcurl hands them over as numbers.
+constexpr long kIssuerMissing = 2;       // UNABLE_TO_GET_ISSUER_CERT
+constexpr long kNotYetValid = 9;         // CERT_NOT_YET_VALID
+constexpr long kExpired = 10;            // CERT_HAS_EXPIRED
+constexpr long kSelfSigned = 18;         // DEPTH_ZERO_SELF_SIGNED_CERT
+constexpr long kSelfSignedInChain = 19;  // SELF_SIGNED_CERT_IN_CHAIN
+constexpr long kIssuerNotLocal = 20;     // UNABLE_TO_GET_ISSUER_CERT_LOCALLY
+constexpr long kLeafUnverifiable = 21;   // UNABLE_TO_VERIFY_LEAF_SIGNATURE
+constexpr long kRevoked = 23;            // CERT_REVOKED
+constexpr long kInvalidCa = 24;          // INVALID_CA
+constexpr long kUntrusted = 27;          // CERT_UNTRUSTED
+constexpr long kHostnameMismatch = 62;   // HOSTNAME_MISMATCH
+
+// A certificate that did not verify, by what a desktop WinInet reports.
+DWORD MapVerifyResult(CURL* easy) {
+    long result = 0;
+    curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &result);
+    switch (result) {
+        case 0:
+            // The chain verified; libcurl itself then found the host name
+            // missing from the certificate.
+        case kHostnameMismatch:
+            return ERROR_INTERNET_SEC_CERT_CN_INVALID;
+        case kNotYetValid:
+        case kExpired:
+            return ERROR_INTERNET_SEC_CERT_DATE_INVALID;
+        case kRevoked:
+            return ERROR_INTERNET_SEC_CERT_REVOKED;
+        case kIssuerMissing:
+        case kSelfSigned:
+        case kSelfSignedInChain:
+        case kIssuerNotLocal:
+        case kLeafUnverifiable:
+        case kInvalidCa:
+        case kUntrusted:
+            return ERROR_INTERNET_INVALID_CA;
+        default:
+            return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+    }
+}
+
 }  // namespace
 
 DWORD MapCurlError(CURL* easy, const char* errorText, CURLcode code) {
+    if (code == CURLE_OK)
+        return 0;
+    // A proxy that refused the tunnel: whatever it said is its own answer,
+    // never the service's.
+    long connectCode = 0;
+    curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+    if (connectCode != 0 && connectCode != 200)
+        return ERROR_INTERNET_INVALID_PROXY_REQUEST;
     switch (code) {
-        case CURLE_OK:
-            return 0;
         case CURLE_COULDNT_RESOLVE_HOST:
         case CURLE_COULDNT_RESOLVE_PROXY:
             return ERROR_INTERNET_NAME_NOT_RESOLVED;
@@ -45,7 +93,7 @@ DWORD MapCurlError(CURL* easy, const char* errorText, CURLcode code) {
         case CURLE_UNSUPPORTED_PROTOCOL:
             return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
         case CURLE_PEER_FAILED_VERIFICATION:
-            return ERROR_INTERNET_INVALID_CA;
+            return MapVerifyResult(easy);
         case CURLE_SSL_CONNECT_ERROR:
         case CURLE_SSL_CERTPROBLEM:
         case CURLE_SSL_CIPHER:

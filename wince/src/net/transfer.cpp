@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string_view>
+
+#include <unistd.h>
 
 #include "connect_to.h"
 #include "wince/src/base/hostlog.h"
@@ -220,6 +223,51 @@ std::string EnvironmentProxy(bool secure) {
     return {};
 }
 
+// A path from the environment as a warning may show it: control bytes
+// replaced, bounded.
+std::string Printable(const char* text) {
+    std::string out;
+    for (const char* p = text; *p != 0 && out.size() < 256; ++p)
+        out += static_cast<unsigned char>(*p) < 0x20 || *p == 0x7F ? '?' : *p;
+    return out;
+}
+
+// TLS for an https URL: the peer's certificate chain and host name are
+// always checked (only the caller's own Win32 flag skips the name), TLS 1.2
+// at least. The trust anchors are the system's, unless the variables curl
+// and OpenSSL programs read name others: CURL_CA_BUNDLE, else SSL_CERT_FILE
+// and SSL_CERT_DIR. A named file that cannot be read fails the request with
+// a warning instead of falling back to the system's anchors.
+bool SetUpTls(CURL* e, DWORD flags) {
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST,
+                     (flags & INTERNET_FLAG_IGNORE_CERT_CN_INVALID) != 0 ? 0L : 2L);
+    curl_easy_setopt(e, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+    auto variable = [](const char* name) -> const char* {
+        const char* value = std::getenv(name);
+        return value != nullptr && value[0] != 0 ? value : nullptr;
+    };
+    const char* file = variable("CURL_CA_BUNDLE");
+    const char* fileName = "CURL_CA_BUNDLE";
+    const char* dir = nullptr;
+    if (file == nullptr) {
+        file = variable("SSL_CERT_FILE");
+        fileName = "SSL_CERT_FILE";
+        dir = variable("SSL_CERT_DIR");
+    }
+    if (file == nullptr && dir == nullptr)
+        return true;
+    if (file != nullptr && access(file, R_OK) != 0) {
+        HostWarning(std::string(fileName) + " names a certificate file that cannot be read (" +
+                    std::strerror(errno) + "): " + Printable(file) + "; the request fails");
+        return false;
+    }
+    // What is named replaces the defaults, the one not named included.
+    curl_easy_setopt(e, CURLOPT_CAINFO, file);
+    curl_easy_setopt(e, CURLOPT_CAPATH, dir);
+    return true;
+}
+
 }  // namespace
 
 // Starts the transfer and waits for the response headers. False with the
@@ -295,10 +343,11 @@ bool SendAndWait(Request& r, const std::string& extraHeaders, const void* body, 
         curl_easy_setopt(e, CURLOPT_USERNAME, r.user.c_str());
         curl_easy_setopt(e, CURLOPT_PASSWORD, r.password.c_str());
     }
-    if ((r.flags & INTERNET_FLAG_IGNORE_CERT_CN_INVALID) != 0)
-        curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 0L);
-
     const bool secure = r.url.compare(0, 8, "https://") == 0;
+    if (secure && !SetUpTls(e, r.flags)) {
+        SetLastError(ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
+        return false;
+    }
     std::string proxy;
     switch (r.route.mode) {
         case Route::Mode::Direct:

@@ -82,7 +82,10 @@ void WinmHttpRequest::ParseUrl() {
             path =
                 KString::FromWide(urlParts.lpszUrlPath, static_cast<int>(urlParts.dwUrlPathLength));
         }
-        port = urlParts.nPort != 0 ? urlParts.nPort : 80;
+        secure = urlParts.nScheme == INTERNET_SCHEME_HTTPS;
+        port = urlParts.nPort != 0 ? urlParts.nPort
+               : secure            ? INTERNET_DEFAULT_HTTPS_PORT
+                                   : INTERNET_DEFAULT_HTTP_PORT;
     }
     // The record points into url; nothing reads it after this.
     urlParts.lpszHostName = nullptr;
@@ -260,8 +263,12 @@ DWORD WinmHttpRequest::Run() {
     const WCHAR* headers = hasExtraHeaders ? extraHeaders.WideChars() : nullptr;
     DWORD headersLength = hasExtraHeaders ? static_cast<DWORD>(extraHeaders.Length()) : 0;
 
-    // 5. Send. Failures here show up as a missing status below.
-    const DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION;
+    // 5. Send. Failures here show up as a missing status below. A redirect
+    // is never followed: a desktop WinInet would resend the POST as a GET to
+    // wherever the answer points, and the host layer follows none. Nothing
+    // relaxes the certificate checks of a secure request.
+    const DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
+                        INTERNET_FLAG_NO_AUTO_REDIRECT | (secure ? INTERNET_FLAG_SECURE : 0);
     const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(this);
     HINTERNET request = nullptr;
     if (requestBody != nullptr) {
@@ -326,6 +333,14 @@ DWORD WinmHttpRequest::Run() {
     EnterCriticalSection(&lock);
     statusCode = status;
     LeaveCriticalSection(&lock);
+    // A secure exchange counts only with 200: a desktop WinInet hands a
+    // proxy's refusal of the tunnel (its status and body, no TLS at all) to
+    // the caller as if the service had answered. None of it is passed on.
+    if (secure && status != 200) {
+        ReportFailure(0, KString::Format("wininetHttpError [%d %d]", static_cast<int>(status),
+                                         static_cast<int>(ERROR_HTTP_INVALID_SERVER_RESPONSE)));
+        return 0;
+    }
 
     // 8. Raw headers, growing the buffer to what the library asks for.
     GrowableArray raw(static_cast<int>(sizeof(WCHAR)));

@@ -112,6 +112,7 @@ class WinmHttpRequest : public HttpRequestInterface, public WinmWorkerThread {
     KString host;
     KString path;
     uint16_t port = 80;
+    bool secure = false;     // an https URL: TLS, verified, and only status 200 counts
     int32_t statusCode = 0;  // guarded by the lock once started
     KString extraHeaders;
     bool hasExtraHeaders = false;

@@ -91,10 +91,10 @@ TEST_F(HttpRequestTest, ErrorStatusWithABodyIsReadThenFails) {
     EXPECT_EQ(e.ErrorText(), "wininetReadError [0]");
 }
 
-TEST_F(HttpRequestTest, RedirectStatusCountsAsSuccess) {
-    LoopbackServer server([](Connection& c) {
-        c.Send(Response(302, "moved", "Location: http://127.0.0.1:1/elsewhere\r\n"));
-    });
+TEST_F(HttpRequestTest, RedirectStatusCountsAsSuccessAndIsNotFollowed) {
+    LoopbackServer target([](Connection& c) { c.Send(Response(200, "followed")); });
+    const std::string location = "Location: " + target.Url() + "\r\n";
+    LoopbackServer server([&](Connection& c) { c.Send(Response(302, "moved", location)); });
     Exchange e;
     e.Post(factory, server.Url());
     e.request->Start(&e);
@@ -102,6 +102,7 @@ TEST_F(HttpRequestTest, RedirectStatusCountsAsSuccess) {
     EXPECT_EQ(e.completes, 1);
     EXPECT_EQ(e.status, 302);
     EXPECT_EQ(e.Body(), "moved");
+    EXPECT_TRUE(target.Requests().empty());
 }
 
 TEST_F(HttpRequestTest, BodyShorterThanItsContentLengthFails) {
