@@ -100,10 +100,13 @@ struct RunResult {
     std::string errors;  // stderr
 };
 
-// Runs the updater to its end (killed after timeout, exitCode -1).
+// Runs the updater to its end (killed after timeout, exitCode -1); another
+// build of it when program is given.
 RunResult RunUpdater(Sandbox& sandbox, const Environment& extra = {},
-                     std::chrono::milliseconds timeout = std::chrono::seconds(90));
-Process StartUpdater(Sandbox& sandbox, const std::string& name, const Environment& extra = {});
+                     std::chrono::milliseconds timeout = std::chrono::seconds(90),
+                     const std::string& program = {});
+Process StartUpdater(Sandbox& sandbox, const std::string& name, const Environment& extra = {},
+                     const std::string& program = {});
 
 // Waits until file contains text.
 bool WaitForText(const std::string& path, const std::string& text,

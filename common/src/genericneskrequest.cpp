@@ -4,10 +4,6 @@
 
 #include "common/base/winm/internal/winmlib.h"
 
-#ifndef WINM_SERVICE_URL
-#define WINM_SERVICE_URL "http://127.0.0.1:8580/m/appreq/mobilesearchapp"
-#endif
-
 namespace {
 
 constexpr uint16_t kEnvelopeVersion = 0x0001;
@@ -16,10 +12,6 @@ constexpr uint16_t kRequestBlockType = 0x0100;
 constexpr uint16_t kAnswerBlockType = 0x8100;
 
 }  // namespace
-
-KString ProtocolEndpointUrl() {
-    return KString(WINM_SERVICE_URL);
-}
 
 uint32_t RequestClockMilliseconds() {
     if (g_winmLib != nullptr && g_winmLib->timeGetTime != nullptr)

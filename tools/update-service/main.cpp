@@ -6,10 +6,12 @@
 //                  [--zel CODE] [--notification N] [--message TEXT] [--url TEXT]
 //                  [--deadline MILLISECONDS] [--fail-zel MODE] [--fail-check MODE]
 //                  [--fail-status CODE] [--delay-zel MS] [--delay-check MS]
+//                  [--tls-cert FILE --tls-key FILE]
 //   MODE: none, status (an HTTP error), close (the connection is closed after
 //   the headers), version (an answer with envelope version 2), foreign-id (an
 //   answer for another request id), html (status 200 with a web page, as a
 //   captive portal answers).
+//   With --tls-cert and --tls-key the endpoint is served over HTTPS instead.
 #include <httplib.h>
 
 #include <algorithm>
@@ -22,6 +24,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -34,7 +37,7 @@
 
 namespace {
 
-constexpr char kEndpointPattern[] = "(?:http://[^/]+)?/m/appreq/mobilesearchapp";
+constexpr char kEndpointPattern[] = "(?:https?://[^/]+)?/m/appreq/mobilesearchapp";
 
 enum class FailMode { kNone, kStatus, kClose, kVersion, kForeignId, kHtml };
 
@@ -51,6 +54,9 @@ struct Options {
     int failStatus = 503;
     int delayZelMilliseconds = 0;
     int delayCheckMilliseconds = 0;
+    // HTTPS: the server's certificate chain and key, PEM files.
+    std::string tlsCert;
+    std::string tlsKey;
 };
 
 void Usage() {
@@ -61,6 +67,7 @@ void Usage() {
                  "         [--deadline MILLISECONDS-SINCE-1970]\n"
                  "         [--fail-zel MODE] [--fail-check MODE] [--fail-status CODE]\n"
                  "         [--delay-zel MILLISECONDS] [--delay-check MILLISECONDS]\n"
+                 "         [--tls-cert FILE --tls-key FILE (serve HTTPS)]\n"
                  "  MODE: none | status | close | version | foreign-id | html\n");
 }
 
@@ -106,9 +113,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
             std::exit(0);
         }
         static const char* const kKnown[] = {
-            "--listen",       "--port",        "--port-file", "--log",        "--zel",
-            "--notification", "--message",     "--url",       "--deadline",   "--fail-zel",
-            "--fail-check",   "--fail-status", "--delay-zel", "--delay-check"};
+            "--listen",    "--port",         "--port-file",  "--log",
+            "--zel",       "--notification", "--message",    "--url",
+            "--deadline",  "--fail-zel",     "--fail-check", "--fail-status",
+            "--delay-zel", "--delay-check",  "--tls-cert",   "--tls-key"};
         if (std::find(std::begin(kKnown), std::end(kKnown), name) == std::end(kKnown)) {
             std::fprintf(stderr, "update-service: unknown option %s\n", name.c_str());
             Usage();
@@ -120,6 +128,11 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         }
         std::string value = argv[++i];
         unsigned long number = 0;
+        // HTTPS.
+        if (name == "--tls-cert" || name == "--tls-key") {
+            (name == "--tls-cert" ? options.tlsCert : options.tlsKey) = value;
+            continue;
+        }
         if (name == "--listen") {
             options.host = value;
         } else if (name == "--port") {
@@ -247,6 +260,28 @@ void Answer(const Options& options, const DecodedRequest& request, httplib::Resp
 
 }  // namespace
 
+// The server: HTTPS with the certificate and key, else plain HTTP.
+bool MakeServer(const Options& options, std::unique_ptr<httplib::Server>& server) {
+    if (options.tlsCert.empty() != options.tlsKey.empty()) {
+        std::fprintf(stderr, "update-service: --tls-cert and --tls-key go together\n");
+        return false;
+    }
+    if (options.tlsCert.empty()) {
+        server = std::make_unique<httplib::Server>();
+        return true;
+    }
+    auto secure =
+        std::make_unique<httplib::SSLServer>(options.tlsCert.c_str(), options.tlsKey.c_str());
+    if (!secure->is_valid()) {
+        // The key file is never echoed, only named.
+        std::fprintf(stderr, "update-service: cannot use the certificate %s with the key %s\n",
+                     options.tlsCert.c_str(), options.tlsKey.c_str());
+        return false;
+    }
+    server = std::move(secure);
+    return true;
+}
+
 int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
@@ -286,7 +321,10 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     const std::regex endpoint(kEndpointPattern);
-    httplib::Server server;
+    std::unique_ptr<httplib::Server> serverHolder;
+    if (!MakeServer(options, serverHolder))
+        return 2;
+    httplib::Server& server = *serverHolder;
     server.Post(kEndpointPattern, [&](const httplib::Request& request,
                                       httplib::Response& response) {
         Bytes body(request.body.begin(), request.body.end());

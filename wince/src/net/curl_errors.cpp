@@ -16,6 +16,7 @@ bool LooksLikeReset(CURL* easy, const char* text) {
 
 // OpenSSL's certificate verification results (X509_V_ERR_*), a stable
 // part of its interface; libcurl hands them over as numbers.
+constexpr long kUnspecified = 1;         // UNSPECIFIED
 constexpr long kIssuerMissing = 2;       // UNABLE_TO_GET_ISSUER_CERT
 constexpr long kNotYetValid = 9;         // CERT_NOT_YET_VALID
 constexpr long kExpired = 10;            // CERT_HAS_EXPIRED
@@ -34,8 +35,9 @@ DWORD MapVerifyResult(CURL* easy) {
     curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &result);
     switch (result) {
         case 0:
-            // The chain verified; libcurl itself then found the host name
-            // missing from the certificate.
+        case kUnspecified:
+            // The chain verified; libcurl's own check then found the host
+            // name missing from the certificate (it records "unspecified").
         case kHostnameMismatch:
             return ERROR_INTERNET_SEC_CERT_CN_INVALID;
         case kNotYetValid:

@@ -307,6 +307,22 @@ TEST_F(HttpCancelTest, TimeLimitEndsAPeerThatDripsItsHeadersOrStallsAfterThem) {
     }
 }
 
+TEST_F(HttpCancelTest, TimeLimitEndsAStalledTlsHandshake) {
+    // The server waits for a plain request's head, which the client's TLS
+    // hello never completes: the handshake stalls.
+    LoopbackServer server([](Connection& c) { c.Send(Response(200, "plain")); });
+    WinmHttpRequest::SetTimeLimitForTesting(1000);
+    std::string url = server.Url();
+    url.replace(0, 4, "https");
+    Exchange e;
+    e.Post(factory, url);
+    e.request->Start(&e);
+    ASSERT_TRUE(Run(e));
+    EXPECT_EQ(e.fails, 1);
+    EXPECT_EQ(e.ErrorText(), "wininetHttpError [0 12002]");
+    EXPECT_TRUE(server.Requests().empty());
+}
+
 // A call that a closed handle does not end (WinInet under Wine): the bound
 // still ends the exchange, and the worker frees the request when the call
 // finally returns.

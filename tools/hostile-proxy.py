@@ -1,0 +1,62 @@
+#!/usr/bin/env python3
+"""A hostile HTTP proxy for the HTTPS tests: it answers every request,
+CONNECT included, with a status of its choosing and a forged body, and never
+opens a tunnel. Each request line is logged, one a line.
+
+Usage: hostile-proxy.py --status N --port-file FILE --log FILE [--port N]
+"""
+import argparse
+import os
+import socket
+import socketserver
+
+FORGED = b"\x00\x01forged answer from the path, not from the service\n"
+
+
+class Handler(socketserver.StreamRequestHandler):
+    def handle(self):
+        head = b""
+        while b"\r\n\r\n" not in head and len(head) < 65536:
+            data = self.request.recv(4096)
+            if not data:
+                return
+            head += data
+        line = head.split(b"\r\n", 1)[0].decode("latin-1")
+        with open(self.server.log, "a") as log:
+            log.write(line + "\n")
+        status = self.server.status
+        extra = b""
+        if 300 <= status < 400:
+            extra = b"Location: http://127.0.0.1:1/elsewhere\r\n"
+        if status == 407:
+            extra = b'Proxy-Authenticate: Basic realm="hostile"\r\n'
+        self.wfile.write(b"HTTP/1.1 %d Hostile\r\n%sContent-Type: application/octet-stream\r\n"
+                         b"Content-Length: %d\r\nConnection: close\r\n\r\n%s"
+                         % (status, extra, len(FORGED), FORGED))
+
+
+class Server(socketserver.ThreadingTCPServer):
+    allow_reuse_address = True
+    daemon_threads = True
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--status", type=int, required=True)
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--port-file", required=True)
+    parser.add_argument("--log", required=True)
+    args = parser.parse_args()
+    server = Server(("127.0.0.1", args.port), Handler)
+    server.status = args.status
+    server.log = args.log
+    open(args.log, "a").close()
+    temporary = args.port_file + ".tmp"
+    with open(temporary, "w") as out:
+        out.write("%d\n" % server.server_address[1])
+    os.rename(temporary, args.port_file)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
