@@ -13,6 +13,13 @@ namespace {
 // callers that forget to release.
 constexpr int kMaxConnections = 64;
 
+#ifndef WINM_SERVICE_URL
+#define WINM_SERVICE_URL "http://127.0.0.1:8580/m/appreq/mobilesearchapp"
+#endif
+// The program's requests are all to its one endpoint, so the proxy for its
+// scheme is the one that counts.
+constexpr bool kServiceIsSecure = WINM_SERVICE_URL[4] == 's' || WINM_SERVICE_URL[4] == 'S';
+
 struct Connection {
     UINT_PTR id;  // 0: free slot
     DWORD status;
@@ -119,7 +126,7 @@ HRESULT WINAPI ConnMgrProviderMessage(HANDLE handle, const GUID* provider, DWORD
     PROXY_CONFIG config;
     std::memset(&config, 0, sizeof config);
     // No proxy: the connection needs none, and the provider says so.
-    if (!UserHttpProxy(config.szProxyServer, CMPROXY_PROXYSERVER_MAXSIZE))
+    if (!UserHttpProxy(config.szProxyServer, CMPROXY_PROXYSERVER_MAXSIZE, kServiceIsSecure))
         return E_FAIL;
     config.dwType = CONNMGR_FLAG_PROXY_HTTP;
     config.dwEnable = 1;

@@ -65,13 +65,14 @@ bool IsServer(const WCHAR* s, std::size_t n) {
 }  // namespace
 
 bool HttpProxyFromSetting(const WCHAR* value, std::size_t length, WCHAR* server,
-                          std::size_t capacity) {
+                          std::size_t capacity, bool secure) {
     if (value == nullptr || server == nullptr || capacity == 0)
         return false;
     server[0] = 0;
     const WCHAR* chosen = nullptr;
     std::size_t chosenLength = 0;
-    bool chosenForHttp = false;
+    // 0: nothing chosen, 1: the bare entry, 2: http=, 3: https= (secure only).
+    int rank = 0;
     std::size_t start = 0;
     while (start <= length) {
         std::size_t end = start;
@@ -89,16 +90,22 @@ bool HttpProxyFromSetting(const WCHAR* value, std::size_t length, WCHAR* server,
         while (equals < n && entry[equals] != L'=')
             ++equals;
         if (equals < n) {
-            // "scheme=server": only the plain-HTTP entry counts.
-            if (!chosenForHttp && equals == 4 && StartsWithNoCase(entry, n, L"http=")) {
+            // "scheme=server": the entry for the request's scheme, else the
+            // plain-HTTP one, as a desktop WinINet picks.
+            if (rank < 2 && equals == 4 && StartsWithNoCase(entry, n, L"http=")) {
                 chosen = entry + 5;
                 chosenLength = n - 5;
-                chosenForHttp = true;
+                rank = 2;
+            } else if (secure && rank < 3 && equals == 5 && StartsWithNoCase(entry, n, L"https=")) {
+                chosen = entry + 6;
+                chosenLength = n - 6;
+                rank = 3;
             }
-        } else if (n > 0 && chosen == nullptr) {
+        } else if (n > 0 && rank == 0) {
             // One server for every scheme.
             chosen = entry;
             chosenLength = n;
+            rank = 1;
         }
         start = end + 1;
     }
@@ -118,7 +125,7 @@ bool HttpProxyFromSetting(const WCHAR* value, std::size_t length, WCHAR* server,
     return true;
 }
 
-bool UserHttpProxy(WCHAR* server, std::size_t capacity) {
+bool UserHttpProxy(WCHAR* server, std::size_t capacity, bool secure) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, kInternetSettings, 0, KEY_QUERY_VALUE, &key) !=
         ERROR_SUCCESS)
@@ -143,5 +150,5 @@ bool UserHttpProxy(WCHAR* server, std::size_t capacity) {
     value[length] = 0;
     while (length > 0 && value[length - 1] == 0)
         --length;
-    return HttpProxyFromSetting(value, length, server, capacity);
+    return HttpProxyFromSetting(value, length, server, capacity, secure);
 }

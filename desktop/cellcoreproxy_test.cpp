@@ -8,9 +8,10 @@
 namespace {
 
 // The server a ProxyServer value names for plain HTTP, or "<none>".
-std::wstring Server(const wchar_t* value) {
+std::wstring Server(const wchar_t* value, bool secure = false) {
     WCHAR server[CMPROXY_PROXYSERVER_MAXSIZE];
-    if (!HttpProxyFromSetting(value, std::wcslen(value), server, CMPROXY_PROXYSERVER_MAXSIZE))
+    if (!HttpProxyFromSetting(value, std::wcslen(value), server, CMPROXY_PROXYSERVER_MAXSIZE,
+                              secure))
         return L"<none>";
     return server;
 }
@@ -24,6 +25,12 @@ TEST(CellcoreProxy, TheHttpServerOfAWinInetProxySetting) {
     // A list: the http= entry, wherever it stands; no entry for HTTP: none.
     EXPECT_EQ(Server(L"https=a:1;HTTP=b:2;ftp=c:3"), L"b:2");
     EXPECT_EQ(Server(L"https=a:1;socks=c:3"), L"<none>");
+    // An HTTPS endpoint: the https= entry first, else the http= or bare one.
+    EXPECT_EQ(Server(L"http=b:2;https=a:1", true), L"a:1");
+    EXPECT_EQ(Server(L"https=a:1;HTTP=b:2", true), L"a:1");
+    EXPECT_EQ(Server(L"http=b:2;ftp=c:3", true), L"b:2");
+    EXPECT_EQ(Server(L"c:3", true), L"c:3");
+    EXPECT_EQ(Server(L"https=:1", true), L"<none>");
 
     // Malformed: no proxy rather than a guess.
     for (const wchar_t* bad :

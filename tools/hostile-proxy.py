@@ -4,6 +4,8 @@ CONNECT included, with a status of its choosing and a forged body, and never
 opens a tunnel. Each request line is logged, one a line.
 
 Usage: hostile-proxy.py --status N --port-file FILE --log FILE [--port N]
+                        [--location URL]
+It also stands in for a service that redirects (--status 302 --location).
 """
 import argparse
 import os
@@ -27,7 +29,7 @@ class Handler(socketserver.StreamRequestHandler):
         status = self.server.status
         extra = b""
         if 300 <= status < 400:
-            extra = b"Location: http://127.0.0.1:1/elsewhere\r\n"
+            extra = b"Location: %s\r\n" % self.server.location.encode()
         if status == 407:
             extra = b'Proxy-Authenticate: Basic realm="hostile"\r\n'
         self.wfile.write(b"HTTP/1.1 %d Hostile\r\n%sContent-Type: application/octet-stream\r\n"
@@ -46,10 +48,12 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--port-file", required=True)
     parser.add_argument("--log", required=True)
+    parser.add_argument("--location", default="http://127.0.0.1:1/elsewhere")
     args = parser.parse_args()
     server = Server(("127.0.0.1", args.port), Handler)
     server.status = args.status
     server.log = args.log
+    server.location = args.location
     open(args.log, "a").close()
     temporary = args.port_file + ".tmp"
     with open(temporary, "w") as out:
