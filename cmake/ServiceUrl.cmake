@@ -46,3 +46,5 @@ if(WINM_SERVICE_SCHEME STREQUAL "http")
   endif()
 endif()
 message(STATUS "Update service endpoint: ${WINM_SERVICE_URL}")
+# For tools/run-demo.sh, which redirects the endpoint to its own service.
+set(WINM_SERVICE_ENDPOINT "${WINM_SERVICE_ENDPOINT}" CACHE INTERNAL "")

@@ -5,8 +5,11 @@
 # them and the registry values the run left, then runs the updater again to
 # show the stored distribution code ("zel") going back to the service.
 #
-# Usage: tools/run-demo.sh [update-service options...]
+# Usage: tools/run-demo.sh [--https] [update-service options...]
 #   e.g. tools/run-demo.sh --zel my-code --fail-check status
+# --https runs the updater built for an HTTPS endpoint (the test build
+# tests/updater_https) against the service over TLS, with a throwaway CA
+# made for the run and named by SSL_CERT_FILE.
 # (README lists the examples; tools/test.sh runs each of them.)
 # WINM_DEMO_BUILD_DIR chooses the build directory (default build/default);
 # WINM_LOG_LEVEL (default 1) how much the updater tells on stderr.
@@ -15,15 +18,27 @@ cd "$(dirname "$0")/.."
 
 tools/setup.sh
 
+https=0
+if [[ ${1:-} == --https ]]; then
+  https=1
+  shift
+fi
+
 build=${WINM_DEMO_BUILD_DIR:-build/default}
-echo "== building updater, update-service and winmreg in $build"
+updater_target=updater
+((https)) && updater_target=updater_https
+echo "== building $updater_target, update-service and winmreg in $build"
 cmake --preset default -B "$build" >/dev/null
-cmake --build "$build" --target updater update-service winmreg -j "$(nproc)" >/dev/null
+cmake --build "$build" --target "$updater_target" update-service winmreg -j "$(nproc)" >/dev/null
 
 updater=$build/updater/updater
 service=$build/tools/update-service/update-service
 winmreg=$build/tools/winmreg/winmreg
-endpoint=$(sed -n 's/^WINM_SERVICE_HOSTPORT:STRING=//p' "$build/CMakeCache.txt")
+endpoint=$(sed -n 's/^WINM_SERVICE_ENDPOINT:INTERNAL=//p' "$build/CMakeCache.txt")
+if ((https)); then
+  updater=$build/tests/updater_https
+  endpoint=$(sed -n 's/^WINM_TEST_HTTPS_HOSTPORT:INTERNAL=//p' "$build/CMakeCache.txt")
+fi
 key='HKLM\SOFTWARE\Ambrel\SearchPlugin'
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/winm-demo-XXXXXX")
@@ -37,7 +52,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$service" --port 0 --port-file "$work/port" --log "$work/requests.jsonl" "$@" \
+tls=()
+if ((https)); then
+  echo "== a throwaway CA in $work/ca; the service's certificate names localhost"
+  tools/make-test-ca.sh "$work/ca"
+  tls=(--tls-cert "$work/ca/good.pem" --tls-key "$work/ca/good.key")
+  # The updater trusts that CA alone.
+  export SSL_CERT_FILE=$work/ca/ca.pem
+  unset CURL_CA_BUNDLE SSL_CERT_DIR
+fi
+
+"$service" --port 0 --port-file "$work/port" --log "$work/requests.jsonl" "${tls[@]}" "$@" \
   2>"$work/service.err" &
 service_pid=$!
 for _ in $(seq 300); do
