@@ -21,6 +21,7 @@ build_packages=(
   libicu-dev
   libsqlite3-dev
   ninja-build
+  openssl
   pkgconf
   python3
   scdoc
