@@ -211,6 +211,26 @@ TEST(EndToEnd, AnswersTooLongToStoreLeaveTheStoredOnes) {
     }
 }
 
+// A code that holds a line break and a warning prefix, or a terminal
+// escape, is logged escaped on one line and stored as sent.
+TEST(EndToEnd, ServiceTextNeverReachesTheLogRaw) {
+    Sandbox sandbox;
+    const std::string code = "zel\n**W: forged\x1b[2J";
+    Service service(sandbox, {"--zel", code});
+    RunResult run = RunUpdater(sandbox, To(service));
+    ExpectCleanRun(run);
+    EXPECT_NE(run.errors.find("  D: distribution ping answered: \"zel\\n**W: forged\\x1b[2J\"\n"),
+              std::string::npos)
+        << run.errors;
+    EXPECT_EQ(run.errors.find("\n**W: forged"), std::string::npos);
+    EXPECT_EQ(run.errors.find('\x1b'), std::string::npos);
+    std::string stored;
+    ASSERT_EQ(
+        sandbox.Winmreg({"query", "HKLM\\SOFTWARE\\Ambrel\\SearchPlugin", "/v", "zel"}, &stored),
+        0);
+    EXPECT_NE(stored.find("    zel    REG_SZ    " + code + "\n"), std::string::npos) << stored;
+}
+
 TEST(EndToEnd, ServiceDownEndsTheRunWithTheFailureMark) {
     Sandbox sandbox;
     sandbox.SetPluginText("zel", "kept");
