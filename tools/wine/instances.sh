@@ -3,6 +3,7 @@
 # of them run, so each round sends exactly one ping and one check.
 instances_rounds=3
 instances_count=3
+instances_begin=$SECONDS
 for round in $(seq "$instances_rounds"); do
   say "simultaneous starts, round $round of $instances_rounds"
   clear_values
@@ -22,3 +23,4 @@ for round in $(seq "$instances_rounds"); do
   expect_names "simultaneous starts" zel update_notification response_message response_url upgrade_before
   stop_service
 done
+say "simultaneous starts: $instances_rounds rounds in $((SECONDS - instances_begin))s"
