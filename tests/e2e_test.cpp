@@ -113,7 +113,7 @@ TEST(EndToEnd, NormalRunStoresBothAnswersAndSendsTheCodeBackNextTime) {
 }
 
 TEST(EndToEnd, FailedPingStillChecksAndKeepsTheStoredCode) {
-    for (const char* mode : {"status", "close", "version", "foreign-id"}) {
+    for (const char* mode : {"status", "close", "version", "foreign-id", "cut"}) {
         SCOPED_TRACE(mode);
         Sandbox sandbox;
         sandbox.SetPluginText("zel", "old-code");
@@ -130,6 +130,12 @@ TEST(EndToEnd, FailedPingStillChecksAndKeepsTheStoredCode) {
         EXPECT_EQ(values["zel"].data, "old-code");
         EXPECT_EQ(Dword(values["update_notification"]), 3u);
         EXPECT_EQ(values.count("last_update_check"), 0u);
+        if (std::string(mode) == "cut") {
+            EXPECT_NE(run.errors.find("**W: distribution ping failed: the service's answer could "
+                                      "not be read; the stored code stays\n"),
+                      std::string::npos)
+                << run.errors;
+        }
     }
 }
 
@@ -142,6 +148,7 @@ TEST(EndToEnd, FailedCheckKeepsTheStoredAnswerAndSaysWhy) {
         {"version", "update check failed: the service's answer could not be read"},
         {"foreign-id", "update check failed: the service's answer could not be read"},
         {"html", "update check failed: the service's answer could not be read"},
+        {"cut", "update check failed: the service's answer could not be read"},
     };
     for (const auto& [mode, warning] : cases) {
         SCOPED_TRACE(mode);
@@ -161,6 +168,67 @@ TEST(EndToEnd, FailedCheckKeepsTheStoredAnswerAndSaysWhy) {
         ASSERT_EQ(values.count("last_update_check"), 1u);
         EXPECT_EQ(Dword(values["last_update_check"]), 0u);
     }
+}
+
+// What the reader would refuse is never stored: an answer value over the
+// bound fails its exchange, level 1 names it, and the stored values stay.
+TEST(EndToEnd, AnswersTooLongToStoreLeaveTheStoredOnes) {
+    const std::string tooLong(40000, 'x');
+    const std::pair<const char*, std::string> cases[] = {
+        {"--message",
+         "update check failed: \"response_message\" of 40000 bytes is longer than "
+         "the 32767 a setting holds"},
+        {"--url",
+         "update check failed: \"response_url\" of 40000 bytes is longer than the "
+         "32767 a setting holds"},
+        {"--zel",
+         "distribution ping failed: \"zel\" of 40000 bytes is longer than the 32767 a "
+         "setting holds; the stored code stays"},
+    };
+    for (const auto& [option, warning] : cases) {
+        SCOPED_TRACE(option);
+        Sandbox sandbox;
+        sandbox.SetPluginText("zel", "old-code");
+        sandbox.SetPluginText("response_message", "Version 2 is out");
+        sandbox.SetPluginText("response_url", "http://example.test/zpm.cab");
+        // The same message and URL as stored, unless the option replaces one.
+        Service service(
+            sandbox, {"--zel", "new-code", "--notification", "4", "--message", "Version 2 is out",
+                      "--url", "http://example.test/zpm.cab", option, tooLong});
+        RunResult run = RunUpdater(sandbox, To(service));
+        ExpectCleanRun(run);
+        EXPECT_NE(run.errors.find("**W: " + warning + "\n"), std::string::npos) << run.errors;
+        EXPECT_EQ(run.errors.find(tooLong), std::string::npos);
+        EXPECT_EQ(service.Requests().size(), 2u);
+
+        std::map<std::string, RegistryValue> values = sandbox.PluginValues();
+        const bool checkFails = std::string(option) != "--zel";
+        EXPECT_EQ(values["zel"].data, checkFails ? "new-code" : "old-code");
+        EXPECT_EQ(values["response_message"].data, "Version 2 is out");
+        EXPECT_EQ(values["response_url"].data, "http://example.test/zpm.cab");
+        EXPECT_EQ(values.count("update_notification"), checkFails ? 0u : 1u);
+        EXPECT_EQ(values.count("last_update_check"), checkFails ? 1u : 0u);
+    }
+}
+
+// A code that holds a line break and a warning prefix, or a terminal
+// escape, is logged escaped on one line and stored as sent.
+TEST(EndToEnd, ServiceTextNeverReachesTheLogRaw) {
+    Sandbox sandbox;
+    const std::string code = "zel\n**W: forged\x1b[2J";
+    Service service(sandbox, {"--zel", code});
+    RunResult run = RunUpdater(sandbox, To(service));
+    ExpectCleanRun(run);
+    EXPECT_NE(run.errors.find("  D: distribution ping answered: \"zel\\n**W: forged\\x1b[2J\"\n"),
+              std::string::npos)
+        << run.errors;
+    EXPECT_EQ(run.errors.find("\n**W: forged"), std::string::npos);
+    EXPECT_EQ(run.errors.find('\x1b'), std::string::npos);
+    std::string stored;
+    ASSERT_EQ(
+        sandbox.Winmreg({"query", "HKLM\\SOFTWARE\\Ambrel\\SearchPlugin", "/v", "zel"}, &stored),
+        0);
+    EXPECT_NE(stored.find("    zel    REG_SZ    " + code + "\n"), std::string::npos) << stored;
 }
 
 TEST(EndToEnd, ServiceDownEndsTheRunWithTheFailureMark) {

@@ -18,16 +18,16 @@ namespace {
 // registry's own answer.
 constexpr DWORD kInlineBytes = 256;
 
+}  // namespace
+
 // The bytes the text takes in a request: the same conversion the request
 // builder makes.
-int Utf8Length(const KString& text) {
+int SettingTextUtf8Bytes(const KString& text) {
     if (text.IsEmpty()) {
         return 0;
     }
     return WideCharToMultiByte(CP_UTF8, 0, text.WideChars(), text.Length(), NULL, 0, NULL, NULL);
 }
-
-}  // namespace
 
 bool ReadSettingText(const RegistrySetting& setting, KString& destination) {
     // A device ignores access rights; a desktop grants only what is asked.
@@ -67,7 +67,7 @@ bool ReadSettingText(const RegistrySetting& setting, KString& destination) {
     bool read = result == ERROR_SUCCESS;
     if (read) {
         KString value = KString::FromWide(buffer, static_cast<int>(count / sizeof(WCHAR)));
-        read = Utf8Length(value) <= kMaxSettingTextUtf8Bytes;
+        read = SettingTextUtf8Bytes(value) <= kMaxSettingTextUtf8Bytes;
         if (read) {
             destination = value;
         }
@@ -79,6 +79,11 @@ bool ReadSettingText(const RegistrySetting& setting, KString& destination) {
 }
 
 bool WriteSettingText(const RegistrySetting& setting, const KString& value) {
+    // A value the reader refuses would be lost on the next read, and would
+    // bloat the registry until then.
+    if (SettingTextUtf8Bytes(value) > kMaxSettingTextUtf8Bytes) {
+        return false;
+    }
     DWORD n = static_cast<DWORD>(value.Length());
     return WriteRegistryValue(setting.key.root, setting.key.path, setting.name, REG_SZ,
                               value.WideChars(), (n + 1) * sizeof(WCHAR));

@@ -44,7 +44,12 @@ constexpr int kMaxSettingTextUtf8Bytes = 32767;
 // terminators included, is refused before it is read).
 bool ReadSettingText(const RegistrySetting& setting, KString& destination);
 
-// Writes value as REG_SZ with exactly one terminating NUL.
+// The UTF-8 bytes of text, as the bound above counts them.
+int SettingTextUtf8Bytes(const KString& text);
+
+// Writes value as REG_SZ with exactly one terminating NUL. Refuses (false,
+// nothing written) a value longer than kMaxSettingTextUtf8Bytes, which
+// ReadSettingText would refuse in turn.
 bool WriteSettingText(const RegistrySetting& setting, const KString& value);
 
 // Creates the key (and its parents) when missing and sets one value.

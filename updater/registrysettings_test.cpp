@@ -54,6 +54,11 @@ class RegistrySettingsTest : public ::testing::Test {
         ASSERT_TRUE(WriteRegistryValue(kPluginKey.root, kPluginKey.path, name, type, data, size));
     }
 
+    // Stores text as REG_SZ past the settings writer, as another program may.
+    static void StoreText(const WCHAR* name, const KString& text) {
+        Store(name, REG_SZ, text.WideChars(), static_cast<DWORD>(text.Length() + 1) * 2);
+    }
+
     static KString Repeat(char c, int n) { return KString(std::string(n, c).c_str()); }
 
     std::string path_;
@@ -106,9 +111,15 @@ TEST_F(RegistrySettingsTest, ReadsLongValuesUpToWhatARequestCanCarry) {
         EXPECT_TRUE(read.Equals(text)) << length;
     }
     // Longer values would not fit a request: the read fails and the
-    // caller's default stands.
+    // caller's default stands. The writer never stores one (the stored value
+    // stays); another program may.
     for (int length : {32768, 40000, 65536}) {
-        ASSERT_TRUE(WriteSettingText(kDistributionChannelSetting, Repeat('c', length)));
+        const KString text = Repeat('c', length);
+        EXPECT_FALSE(WriteSettingText(kZelSetting, text)) << length;
+        KString kept;
+        ASSERT_TRUE(ReadSettingText(kZelSetting, kept));
+        EXPECT_EQ(kept.Length(), 32767) << length;
+        StoreText(TEXT("distribution_channel"), text);
         KString read("Web");
         EXPECT_FALSE(ReadSettingText(kDistributionChannelSetting, read)) << length;
         EXPECT_TRUE(read.Equals(KString("Web"))) << length;
@@ -135,7 +146,8 @@ TEST_F(RegistrySettingsTest, TheBoundCountsUtf8BytesNotCodeUnits) {
         EXPECT_TRUE(read.Equals(fits));
 
         utf8 += c.character;
-        ASSERT_TRUE(WriteSettingText(kZelSetting, KString(utf8.c_str())));
+        EXPECT_FALSE(WriteSettingText(kZelSetting, KString(utf8.c_str())));
+        StoreText(TEXT("zel"), KString(utf8.c_str()));
         read = KString("default");
         EXPECT_FALSE(ReadSettingText(kZelSetting, read));
         EXPECT_TRUE(read.Equals(KString("default")));

@@ -12,6 +12,9 @@ namespace {
 
 constexpr int kResourceTextUnits = 256;
 
+// Held for the whole run: while it exists no other updater starts.
+HANDLE g_instanceMutex = NULL;
+
 // Ends the run once the framework has finished: WM_DESTROY deletes the
 // framework and posts the quit message.
 void DestroyWindowIfFinished() {
@@ -57,6 +60,19 @@ bool InitInstance(HINSTANCE instance) {
     windowClass.lpszClassName = className;
     // A failed registration shows as a failed window creation below.
     RegisterClassW(&windowClass);
+
+    // Looking for the window and then creating it leaves a gap in which a
+    // second updater started at the same moment passes the look as well;
+    // creating a named mutex is one step, so exactly one creator wins. A
+    // mutex that cannot be made leaves the window test to decide.
+    WCHAR mutexName[kResourceTextUnits + 16] = {};
+    wcscpy(mutexName, className);
+    wcscat(mutexName, TEXT(".instance"));
+    g_instanceMutex = CreateMutexW(NULL, FALSE, mutexName);
+    if (g_instanceMutex != NULL && GetLastError() == ERROR_ALREADY_EXISTS) {
+        LogDebug("another updater is running");
+        return false;
+    }
 
     if (FindWindowW(className, NULL) != NULL) {
         LogDebug("another updater is running");
@@ -137,6 +153,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
         }
     }
     ReleasePlatformLibraries();
+    if (g_instanceMutex != NULL) {
+        CloseHandle(g_instanceMutex);
+        g_instanceMutex = NULL;
+    }
 
     LogDebug("tracked blocks live at exit: %d", LiveBlockCount());
     RemoveLog();

@@ -22,6 +22,20 @@ constexpr uint64_t kPlatformCode = 0x77696E6Du;
 constexpr int kSystemStringUnits = 256;
 constexpr int kRfc1766Units = 6;
 
+// Whether an answer's text fits its setting; warns with the value's name and
+// length when it does not. Nothing is ever cut to fit.
+bool FitsSetting(const char* what, const RegistrySetting& setting, const KString& value,
+                 const char* outcome) {
+    const int bytes = SettingTextUtf8Bytes(value);
+    if (bytes <= kMaxSettingTextUtf8Bytes) {
+        return true;
+    }
+    const KString name = KString::FromWide(setting.name);
+    LogWarning("%s: \"%S\" of %d bytes is longer than the %d a setting holds%s", what, &name, bytes,
+               kMaxSettingTextUtf8Bytes, outcome);
+    return false;
+}
+
 }  // namespace
 
 KString QuerySystemString(UINT action) {
@@ -153,6 +167,13 @@ void WinmFramework::UpdateCheckFailed() {
 void WinmFramework::UpdateCheckCompleted(int32_t notification, const KString& message,
                                          const KString& url, const PackedDateTime& upgradeBefore) {
     LogDebug("update check answered: notification %d", notification);
+    // All of the answer or none of it: a part that cannot be stored fails
+    // the check, and the stored answer stays.
+    if (!FitsSetting("update check failed", kResponseMessageSetting, message, "") ||
+        !FitsSetting("update check failed", kResponseUrlSetting, url, "")) {
+        UpdateCheckFailed();
+        return;
+    }
     WriteSettingDword(kUpdateNotificationSetting, static_cast<uint32_t>(notification));
     WriteSettingText(kResponseMessageSetting, message);
     WriteSettingText(kResponseUrlSetting, url);
@@ -161,8 +182,10 @@ void WinmFramework::UpdateCheckCompleted(int32_t notification, const KString& me
 }
 
 void WinmFramework::ZelUpdateCompleted(const KString& zel) {
-    LogDebug("distribution ping answered: \"%S\"", &zel);
-    WriteSettingText(kZelSetting, zel);
+    if (FitsSetting("distribution ping failed", kZelSetting, zel, "; the stored code stays")) {
+        LogDebug("distribution ping answered: \"%S\"", &zel);
+        WriteSettingText(kZelSetting, zel);
+    }
     StartUpdateCheck();
 }
 

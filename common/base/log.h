@@ -1,6 +1,9 @@
 // The diagnostic log: warning lines ("**W: ") when LogLevel >= 1, debug
 // lines ("  D: ") when LogLevel >= 3. Composed lines go to the log sink, if
-// one is installed; below the level nothing is composed.
+// one is installed; below the level nothing is composed. Before a line
+// reaches any sink, its control characters (below U+0020, DEL, U+0080 to
+// U+009F) become escapes ("\n", "\r", "\t", else "\x1b" and the like), so
+// one call gives one line whatever the text it quotes.
 #pragma once
 
 #include <atomic>

@@ -129,18 +129,20 @@ void GenericNeskRequest::OnInnerComplete() {
             return;
         if (id != requestId_)
             continue;  // someone else's answer
+        // From here on the block is ours: whatever cannot be read whole
+        // counts as a cut answer, not as no answer.
         block.ReadShort();
-        if (block.HasError())
-            return;
         block.ReadString();
         const uint32_t messageLength = block.ReadInt();
-        if (block.HasError())
-            return;
         const GrowableArray message = block.ReadBytes(messageLength);
-        if (block.HasError())
+        if (block.HasError()) {
+            answerCut_ = true;
             return;
+        }
         NeskResponseParser answer(&message);
-        answerRead_ = true;
-        ReadAnswer(answer);
+        if (ReadAnswer(answer))
+            answerRead_ = true;
+        else
+            answerCut_ = true;
     }
 }

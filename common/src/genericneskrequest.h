@@ -37,14 +37,20 @@ class GenericNeskRequest : public RequestAdapter {
     // error status, else the transport error text, else the reason this
     // request gave itself.
     KString FailureText() const;
-    // Whether the walk handed an answer carrying this request's id to
-    // ReadAnswer.
+    // Whether the walk found an answer carrying this request's id that
+    // ReadAnswer read whole.
     bool answerRead() const { return answerRead_; }
+    // Whether an answer carrying this request's id could not be read whole
+    // (a field cut short, a length past the end); such an answer changes
+    // nothing.
+    bool answerCut() const { return answerCut_; }
 
     // Appends the type-specific part of the request block.
     virtual void WritePayload(NeskRequestBuilder& builder) = 0;
-    // Reads one answer message; parser covers exactly that message.
-    virtual void ReadAnswer(NeskResponseParser& parser) = 0;
+    // Reads one answer message; parser covers exactly that message. Takes
+    // the answer's values and returns true only when the message was read
+    // whole; a cut message leaves every value as it was.
+    virtual bool ReadAnswer(NeskResponseParser& parser) = 0;
 
     // Writes the whole body into requestBody_; false when it is not sound.
     bool BuildBody();
@@ -62,6 +68,7 @@ class GenericNeskRequest : public RequestAdapter {
     TransportError transportError_;
     uint16_t requestId_ = 0;
     bool answerRead_ = false;
+    bool answerCut_ = false;
     // The HTTP exchange while it runs (owned by itself): its status is read
     // when it fails.
     HttpRequestInterface* http_ = nullptr;

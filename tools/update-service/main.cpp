@@ -10,7 +10,8 @@
 //   MODE: none, status (an HTTP error), close (the connection is closed after
 //   the headers), version (an answer with envelope version 2), foreign-id (an
 //   answer for another request id), html (status 200 with a web page, as a
-//   captive portal answers).
+//   captive portal answers), cut (the answer message loses its last byte
+//   inside a sound envelope).
 //   With --tls-cert and --tls-key the endpoint is served over HTTPS instead.
 #include <httplib.h>
 
@@ -39,7 +40,7 @@ namespace {
 
 constexpr char kEndpointPattern[] = "(?:https?://[^/]+)?/m/appreq/mobilesearchapp";
 
-enum class FailMode { kNone, kStatus, kClose, kVersion, kForeignId, kHtml };
+enum class FailMode { kNone, kStatus, kClose, kVersion, kForeignId, kHtml, kCut };
 
 struct Options {
     std::string host = "127.0.0.1";
@@ -68,7 +69,8 @@ void Usage() {
                  "         [--fail-zel MODE] [--fail-check MODE] [--fail-status CODE]\n"
                  "         [--delay-zel MILLISECONDS] [--delay-check MILLISECONDS]\n"
                  "         [--tls-cert FILE --tls-key FILE (serve HTTPS)]\n"
-                 "  MODE: none | status | close | version | foreign-id | html\n");
+                 "  MODE: none | status | close | version | foreign-id | html\n"
+                 "        | cut (the answer message loses its last byte)\n");
 }
 
 bool ParseMode(const std::string& text, FailMode& mode) {
@@ -84,6 +86,8 @@ bool ParseMode(const std::string& text, FailMode& mode) {
         mode = FailMode::kForeignId;
     else if (text == "html")
         mode = FailMode::kHtml;
+    else if (text == "cut")
+        mode = FailMode::kCut;
     else
         return false;
     return true;
@@ -223,6 +227,9 @@ void Answer(const Options& options, const DecodedRequest& request, httplib::Resp
     bool isZel = request.requestType == kZelType;
     FailMode mode = isZel ? options.failZel : options.failCheck;
     Bytes message = isZel ? EncodeZelAnswer(options.zel) : EncodeCheckAnswer(options.check);
+    // The envelope stays sound; the message ends inside its last field.
+    if (mode == FailMode::kCut && !message.empty())
+        message.pop_back();
     uint16_t version = mode == FailMode::kVersion ? 2 : 1;
     // Request ids are multiples of 8, so an odd id never matches.
     uint16_t id = mode == FailMode::kForeignId ? request.requestId ^ 1 : request.requestId;
@@ -246,6 +253,9 @@ void Answer(const Options& options, const DecodedRequest& request, httplib::Resp
             break;
         case FailMode::kForeignId:
             reply = "foreign-id";
+            break;
+        case FailMode::kCut:
+            reply = "cut";
             break;
         case FailMode::kHtml:
             response.set_content("<html><body>Sign in to continue</body></html>\n", "text/html");

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -10,5 +12,5 @@ int main(int argc, char** argv) {
     // warning about it would only repeat that.
     unsetenv("WINM_LOG_LEVEL");
     std::vector<std::string> args(argv + 1, argv + argc);
-    return winmreg::Run(args, std::cout, std::cerr);
+    return winmreg::Run(args, std::cout, std::cerr, isatty(STDOUT_FILENO) == 1);
 }

@@ -446,6 +446,34 @@ bool EncodeData(DWORD type, const std::string& text, const std::string& separato
     }
 }
 
+std::string EscapeControls(const std::string& utf8) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        unsigned c = static_cast<unsigned char>(utf8[i]);
+        unsigned next = i + 1 < utf8.size() ? static_cast<unsigned char>(utf8[i + 1]) : 0;
+        if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            c = next;  // U+0080 to U+009F, two bytes
+            ++i;
+        } else if (c >= 0x20 && c != 0x7F) {
+            out.push_back(utf8[i]);
+            continue;
+        }
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            out += "\\x";
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 0xF]);
+        }
+    }
+    return out;
+}
+
 std::string KeyPath::Display() const {
     return subkey.empty() ? rootName : rootName + "\\" + Utf16ToUtf8(subkey);
 }

@@ -25,6 +25,11 @@ struct Value {
     std::string data;
 };
 
+// UTF-8 text with its control characters (below U+0020, DEL, U+0080 to
+// U+009F) as escapes ("\n", "\r", "\t", else "\x1b" and the like): how
+// `query` shows names and data on a terminal, which they must not drive.
+std::string EscapeControls(const std::string& utf8);
+
 // "REG_SZ", "REG_DWORD", ...; unknown codes as "0x...".
 std::string TypeName(DWORD type);
 // Parses a type name as given to `add /t` (case-insensitive).

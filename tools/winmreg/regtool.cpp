@@ -199,9 +199,15 @@ LONG QueryValue(HKEY h, const std::u16string& name, Value* out) {
     }
 }
 
-std::string ValueLine(const Value& v) {
+// Names and data as stored, or escaped for a terminal.
+std::string Shown(const std::string& text, bool escape) {
+    return escape ? EscapeControls(text) : text;
+}
+
+std::string ValueLine(const Value& v, bool escape) {
     std::string name = v.name.empty() ? "(Default)" : Utf16ToUtf8(v.name);
-    return "    " + name + "    " + TypeName(v.type) + "    " + FormatData(v.type, v.data);
+    return "    " + Shown(name, escape) + "    " + TypeName(v.type) + "    " +
+           Shown(FormatData(v.type, v.data), escape);
 }
 
 KeyPath Child(const KeyPath& k, const std::u16string& name) {
@@ -212,7 +218,7 @@ KeyPath Child(const KeyPath& k, const std::u16string& name) {
 
 // --- query -----------------------------------------------------------------
 
-LONG PrintTree(const KeyPath& k, bool recurse, std::ostream& out) {
+LONG PrintTree(const KeyPath& k, bool recurse, bool escape, std::ostream& out) {
     Key h;
     LONG e = Open(k, &h);
     if (e != ERROR_SUCCESS)
@@ -223,26 +229,27 @@ LONG PrintTree(const KeyPath& k, bool recurse, std::ostream& out) {
         return e;
     if ((e = Subkeys(h.h, &subkeys)) != ERROR_SUCCESS)
         return e;
-    out << "\n" << k.Display() << "\n";
+    out << "\n" << Shown(k.Display(), escape) << "\n";
     for (const auto& v : values)
-        out << ValueLine(v) << "\n";
+        out << ValueLine(v, escape) << "\n";
     // In a recursive listing every key opens with its own blank line.
     if (!values.empty() && !recurse)
         out << "\n";
     for (const auto& s : subkeys) {
         if (recurse) {
-            e = PrintTree(Child(k, s), true, out);
+            e = PrintTree(Child(k, s), true, escape, out);
             // A subkey deleted meanwhile is simply no longer there.
             if (e != ERROR_SUCCESS && e != ERROR_FILE_NOT_FOUND)
                 return e;
         } else {
-            out << Child(k, s).Display() << "\n";
+            out << Shown(Child(k, s).Display(), escape) << "\n";
         }
     }
     return ERROR_SUCCESS;
 }
 
-LONG FindValue(const KeyPath& k, const std::u16string& name, std::ostream& out, int* matches) {
+LONG FindValue(const KeyPath& k, const std::u16string& name, bool escape, std::ostream& out,
+               int* matches) {
     Key h;
     LONG e = Open(k, &h);
     if (e != ERROR_SUCCESS)
@@ -250,7 +257,7 @@ LONG FindValue(const KeyPath& k, const std::u16string& name, std::ostream& out, 
     Value v;
     e = QueryValue(h.h, name, &v);
     if (e == ERROR_SUCCESS) {
-        out << "\n" << k.Display() << "\n" << ValueLine(v) << "\n";
+        out << "\n" << Shown(k.Display(), escape) << "\n" << ValueLine(v, escape) << "\n";
         ++*matches;
     } else if (e != ERROR_FILE_NOT_FOUND) {
         return e;
@@ -259,7 +266,7 @@ LONG FindValue(const KeyPath& k, const std::u16string& name, std::ostream& out, 
     if ((e = Subkeys(h.h, &subkeys)) != ERROR_SUCCESS)
         return e;
     for (const auto& s : subkeys) {
-        e = FindValue(Child(k, s), name, out, matches);
+        e = FindValue(Child(k, s), name, escape, out, matches);
         if (e != ERROR_SUCCESS && e != ERROR_FILE_NOT_FOUND)
             return e;
     }
@@ -279,7 +286,7 @@ bool ValueOption(const Options& o, std::u16string* name) {
     return true;
 }
 
-int Query(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int Query(const std::vector<std::string>& args, bool escape, std::ostream& out, std::ostream& err) {
     Options o;
     std::string why;
     if (!ParseOptions(args, {"ve", "s"}, {"v"}, &o, &why))
@@ -295,12 +302,12 @@ int Query(const std::vector<std::string>& args, std::ostream& out, std::ostream&
     }
     std::u16string name;
     if (!ValueOption(o, &name)) {
-        LONG e = PrintTree(k, o.Has("s"), out);
+        LONG e = PrintTree(k, o.Has("s"), escape, out);
         return e == ERROR_SUCCESS ? 0 : Failed(err, e);
     }
     if (o.Has("s")) {
         int matches = 0;
-        LONG e = FindValue(k, name, out, &matches);
+        LONG e = FindValue(k, name, escape, out, &matches);
         if (e != ERROR_SUCCESS)
             return Failed(err, e);
         if (matches == 0)
@@ -315,7 +322,7 @@ int Query(const std::vector<std::string>& args, std::ostream& out, std::ostream&
         e = QueryValue(h.h, name, &v);
     if (e != ERROR_SUCCESS)
         return Failed(err, e);
-    out << "\n" << k.Display() << "\n" << ValueLine(v) << "\n\n";
+    out << "\n" << Shown(k.Display(), escape) << "\n" << ValueLine(v, escape) << "\n\n";
     return 0;
 }
 
@@ -575,7 +582,7 @@ int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
 }  // namespace
 
-int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal) {
     if (args.empty()) {
         err << "ERROR: Invalid syntax: no operation given.\n\n" << kUsage;
         return 1;
@@ -588,7 +595,7 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         }
     }
     if (op == "query")
-        return Query(args, out, err);
+        return Query(args, terminal, out, err);
     if (op == "add")
         return Add(args, out, err);
     if (op == "delete")

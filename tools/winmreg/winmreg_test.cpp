@@ -245,6 +245,26 @@ TEST_F(WinmregTool, QueryPrintsLikeReg) {
     }
 }
 
+// Stored text must not drive the terminal that shows it; piped output keeps
+// the data exactly as stored.
+TEST_F(WinmregTool, QueryEscapesControlCharactersOnlyOnATerminal) {
+    const std::string key = "HKLM\\SOFTWARE\\Ambrel\\SearchPlugin";
+    const std::string stored = "a\x1b[2Jb\nc\x7f\xC2\x9b\xC3\xA9";
+    ASSERT_EQ(Run({"add", key, "/v", "zel", "/d", stored}).code, 0);
+    Result piped = Run({"query", key, "/v", "zel"});
+    EXPECT_NE(piped.out.find("    zel    REG_SZ    " + stored + "\n"), std::string::npos);
+
+    // script gives the tool a terminal as its output.
+    const std::string cmd = "script -qec " + Quote(Command({"query", key, "/v", "zel"}, store_)) +
+                            " /dev/null </dev/null >" + Quote((dir_ / "tty").string());
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const std::string shown = Slurp(dir_ / "tty");
+    EXPECT_NE(shown.find("    zel    REG_SZ    a\\x1b[2Jb\\nc\\x7f\\x9b\xC3\xA9"),
+              std::string::npos)
+        << shown;
+    EXPECT_EQ(shown.find('\x1b'), std::string::npos);
+}
+
 TEST_F(WinmregTool, RefusesWhatItWouldHaveToAsk) {
     const std::string key = "HKCU\\Software\\T";
     ASSERT_EQ(Run({"add", key, "/v", "n", "/t", "REG_DWORD", "/d", "1"}).code, 0);

@@ -74,40 +74,64 @@ void UpdateCheckRequest::WritePayload(NeskRequestBuilder& builder) {
     builder.EndBlock();
 }
 
-void UpdateCheckRequest::ReadAnswer(NeskResponseParser& parser) {
+bool UpdateCheckRequest::ReadAnswer(NeskResponseParser& parser) {
     if (notification_ == nullptr || message_ == nullptr || address_ == nullptr ||
         deadline_ == nullptr)
-        return;
+        return false;
+    // Read into copies and take them only when the whole message was read:
+    // a cut answer must not replace a stored one.
+    int32_t notification = 0;
+    KString message = *message_;
+    KString address = *address_;
+    PackedDateTime deadline = *deadline_;
     parser.ReadByte();  // the first field is always the notification code
-    *notification_ = static_cast<int32_t>(parser.ReadVarint());
+    // A message that ends before the code's value is cut inside that field.
+    if (parser.AtEnd())
+        return false;
+    notification = static_cast<int32_t>(parser.ReadVarint());
     for (;;) {
+        if (parser.HasError())
+            return false;
+        if (parser.AtEnd())
+            break;
         const uint8_t tag = parser.ReadByte();
-        if (parser.AtEnd() || parser.HasError())
-            return;
+        // A tag that is the last byte is never acted on.
+        if (parser.AtEnd())
+            break;
+        bool known = true;
         switch (tag) {
             case kTagMessage:
-                *message_ = parser.ReadVarintString();
+                message = parser.ReadVarintString();
                 break;
             case kTagAddress:
-                *address_ = parser.ReadVarintString();
+                address = parser.ReadVarintString();
                 break;
             case kTagDeadline: {
                 const KString text = parser.ReadVarintString();
                 if (!text.IsEmpty())
-                    ParseDeadline(text, *deadline_);
+                    ParseDeadline(text, deadline);
                 break;
             }
             case kTagIgnoredVarint:
                 parser.ReadVarint64();
                 break;
             default:
-                return;
+                known = false;  // an unknown field ends the reading
+                break;
         }
+        if (!known)
+            break;
     }
+    *notification_ = notification;
+    *message_ = message;
+    *address_ = address;
+    *deadline_ = deadline;
+    return true;
 }
 
 void UpdateCheckRequest::OnInnerComplete() {
     GenericNeskRequest::OnInnerComplete();
+    // Also when the only answer was cut: the stored answer stays.
     if (!answerRead())
         succeeded_ = false;
 }

@@ -29,7 +29,7 @@ class UpdateCheckRequest : public GenericNeskRequest {
                          PackedDateTime* deadline);
 
     void WritePayload(NeskRequestBuilder& builder) override;
-    void ReadAnswer(NeskResponseParser& parser) override;
+    bool ReadAnswer(NeskResponseParser& parser) override;
     // A completed exchange without an answer for this request (another
     // envelope version, foreign ids only, not the protocol at all) fails
     // the check, so that defaults never overwrite a stored answer.

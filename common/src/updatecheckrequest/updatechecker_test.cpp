@@ -25,6 +25,7 @@ struct Answer {
     KString message = "old-message";
     KString address = "old-address";
     PackedDateTime deadline = PackedDateTime::Make(2001, 2, 3, 4, 5, 6);
+    bool whole = false;  // what ReadAnswer returned
 };
 
 Answer Read(const Bytes& message) {
@@ -35,7 +36,7 @@ Answer Read(const Bytes& message) {
     request->SetAnswerFields(&a.notification, &a.message, &a.address, &a.deadline);
     GrowableArray view = GrowableArray::View(message.data(), static_cast<int>(message.size()), 1);
     NeskResponseParser parser(&view);
-    request->ReadAnswer(parser);
+    a.whole = request->ReadAnswer(parser);
     request->Cancel();
     return a;
 }
@@ -109,6 +110,8 @@ TEST(UpdateCheckAnswer, AnyFirstTagIsTheNotification) {
     EXPECT_EQ(Read({0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}).notification, -1);
 }
 
+// A message cut inside a field is no answer: every value stays. A message
+// that ends between fields, or with a lone tag, was read whole.
 TEST(UpdateCheckAnswer, EveryTruncationPoint) {
     struct Piece {
         Bytes bytes;
@@ -125,28 +128,29 @@ TEST(UpdateCheckAnswer, EveryTruncationPoint) {
     for (size_t cut = 0; cut <= full.size(); ++cut) {
         const Answer a = Read(Bytes(full.begin(), full.begin() + static_cast<long>(cut)));
         Answer want;
-        want.notification = cut >= 2 ? 3 : 0;
+        bool whole = cut == 2 || cut == 3;
         size_t at = 2;
         for (const Piece& p : pieces) {
             const size_t end = at + p.bytes.size();
-            if (cut >= end) {
-                // Whole field: its value.
+            whole = whole || cut == end || cut == end + 1;
+            at = end;
+        }
+        if (whole) {
+            want.notification = 3;
+            at = 2;
+            for (const Piece& p : pieces) {
+                at += p.bytes.size();
+                if (cut < at)
+                    break;
                 if (p.kind == 0)
                     want.message = "hello";
                 if (p.kind == 1)
                     want.address = "/x";
                 if (p.kind == 2)
                     want.deadline = PackedDateTime::Make(2010, 1, 1, 0, 0, 0);
-            } else if (cut > at + 1 && p.kind != 3) {
-                // Tag and a cut value: strings are emptied, an empty deadline
-                // text is not parsed.
-                if (p.kind == 0)
-                    want.message = "";
-                if (p.kind == 1)
-                    want.address = "";
             }
-            at = end;
         }
+        EXPECT_EQ(a.whole, whole) << cut;
         EXPECT_EQ(a.notification, want.notification) << cut;
         EXPECT_EQ(Utf8(a.message), Utf8(want.message)) << cut;
         EXPECT_EQ(Utf8(a.address), Utf8(want.address)) << cut;
@@ -219,7 +223,7 @@ TEST_F(UpdateCheckerTest, AnswerWithDefaultFieldsIsStillAnAnswer) {
 // answer with defaults: without an answer for this request the check fails.
 TEST_F(UpdateCheckerTest, CompletionWithoutItsOwnAnswerFails) {
     const std::string html = "<html><body>Sign in to the hotel network</body></html>";
-    for (int c = 0; c < 4; ++c) {
+    for (int c = 0; c < 7; ++c) {
         SCOPED_TRACE(c);
         WarningLog log;
         UpdateChecker checker(&listener, &factory, &identity);
@@ -235,12 +239,41 @@ TEST_F(UpdateCheckerTest, CompletionWithoutItsOwnAnswerFails) {
         }
         if (c == 3)
             body.assign(html.begin(), html.end());
+        // Its own answer, cut inside a field: a number that never ends, a
+        // string longer than the message, a message longer than the block.
+        if (c == 4)
+            body = AnswerResponse(id, {0x08, 0xFF});
+        if (c == 5)
+            body = AnswerResponse(id, {0x08, 0x01, 0x12, 0x7F, 0x41});
+        if (c == 6) {
+            body = Response({Block(0x8100, [&] {
+                Bytes data = AnswerBlockData(id, {0x08, 0x01});
+                data.pop_back();
+                return data;
+            }())});
+        }
         EXPECT_CALL(listener, UpdateCheckFailed());
         factory.Last()->Complete(body);
         EXPECT_THAT(WarningLog::lines(),
                     ::testing::ElementsAre(
                         "**W: update check failed: the service's answer could not be read"));
     }
+}
+
+TEST_F(UpdateCheckerTest, ACutAnswerAfterAWholeOneChangesNothing) {
+    UpdateChecker checker(&listener, &factory, &identity);
+    const uint16_t id = RequestIdOf(factory.Last());
+    Bytes whole = {0x08, 0x02};
+    Append(whole, Field(0x12, "kept"));
+    Bytes cut = {0x08, 0x05};
+    Append(cut, Field(0x12, "lost"));
+    cut.pop_back();
+    EXPECT_CALL(listener, UpdateCheckCompleted(2, _, _, _))
+        .WillOnce([](int32_t, const KString& m, const KString&, const PackedDateTime&) {
+            EXPECT_EQ(Utf8(m), "kept");
+        });
+    factory.Last()->Complete(Response(
+        {Block(0x8100, AnswerBlockData(id, whole)), Block(0x8100, AnswerBlockData(id, cut))}));
 }
 
 TEST_F(UpdateCheckerTest, TransportFailureReportsFailedOnly) {

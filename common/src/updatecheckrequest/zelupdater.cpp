@@ -13,10 +13,22 @@ void ZelUpdateRequest::WritePayload(NeskRequestBuilder& builder) {
     builder.EndBlock();
 }
 
-void ZelUpdateRequest::ReadAnswer(NeskResponseParser& parser) {
-    // Stored whatever the read gives: an empty or cut answer empties the code.
-    if (code_ != nullptr)
-        *code_ = parser.ReadString();
+bool ZelUpdateRequest::ReadAnswer(NeskResponseParser& parser) {
+    if (code_ == nullptr)
+        return false;
+    // A cut code would erase the device's attribution; a well-formed empty
+    // one is the service's to send.
+    const KString code = parser.ReadString();
+    if (parser.HasError())
+        return false;
+    *code_ = code;
+    return true;
+}
+
+void ZelUpdateRequest::OnInnerComplete() {
+    GenericNeskRequest::OnInnerComplete();
+    if (answerCut() && !answerRead())
+        succeeded_ = false;
 }
 
 ZelUpdater::ZelUpdater(PlatformInterface* listener, HttpRequestFactory* factory,

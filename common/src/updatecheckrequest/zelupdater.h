@@ -20,7 +20,10 @@ class ZelUpdateRequest : public GenericNeskRequest {
     void SetCodeField(KString* code) { code_ = code; }
 
     void WritePayload(NeskRequestBuilder& builder) override;
-    void ReadAnswer(NeskResponseParser& parser) override;
+    bool ReadAnswer(NeskResponseParser& parser) override;
+    // An answer for this ping that could not be read whole fails the ping,
+    // so that the stored code stays.
+    void OnInnerComplete() override;
 
   private:
     KString* code_ = nullptr;

@@ -55,10 +55,21 @@ TEST_F(ZelUpdaterTest, AnswerReplacesTheCode) {
     EXPECT_EQ(PingAnswered({0x00, 0x02, 0xC3, 0xA9}), "\xC3\xA9");
 }
 
-TEST_F(ZelUpdaterTest, EmptyOrCutAnswerEmptiesTheCode) {
-    EXPECT_EQ(PingAnswered({}), "");
-    EXPECT_EQ(PingAnswered({0x00}), "");
-    EXPECT_EQ(PingAnswered({0x00, 0x05, 'a', 'b'}), "");
+// A cut code would erase the device's attribution: the ping fails, says
+// why, and the code stays. A well-formed empty code is stored.
+TEST_F(ZelUpdaterTest, CutAnswerFailsAndKeepsTheCode) {
+    EXPECT_EQ(PingAnswered({0x00, 0x00}), "");
+    const Bytes cuts[] = {{}, {0x00}, {0x00, 0x10, 'z', 'e', 'l'}};
+    for (const Bytes& cut : cuts) {
+        WarningLog log;
+        EXPECT_CALL(listener, ZelUpdateFailed());
+        ZelUpdater updater(&listener, &factory, &identity, "abc");
+        factory.Last()->Complete(AnswerResponse(0x5EA8, cut));
+        EXPECT_EQ(Utf8(updater.code()), "abc");
+        EXPECT_THAT(WarningLog::lines(),
+                    ::testing::ElementsAre("**W: distribution ping failed: the service's answer "
+                                           "could not be read; the stored code stays"));
+    }
 }
 
 TEST_F(ZelUpdaterTest, NoMatchingAnswerKeepsTheCode) {

@@ -47,6 +47,16 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL ini
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
 
+// Mutexes as on Windows (owned by a thread, recursive, released by
+// ReleaseMutex; ERROR_NOT_OWNER for another thread). A named mutex that
+// already exists, in this process or in another one sharing the registry
+// file's lock location, gives a handle with ERROR_ALREADY_EXISTS and no
+// initial ownership. Across processes only the existence is shared: a wait
+// excludes the threads of this process alone. NULL with ERROR_ACCESS_DENIED
+// when no lock location is usable.
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCWSTR name);
+BOOL ReleaseMutex(HANDLE mutex);
+
 // Thread handles are signalled once the thread has ended; events as on
 // Windows (an auto-reset event is reset by the wait it releases).
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);

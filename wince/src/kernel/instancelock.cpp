@@ -101,15 +101,17 @@ std::string InstanceLockPrefix() {
     return {};
 }
 
-std::string InstanceLockPath(const std::u16string& foldedClass) {
+namespace {
+
+// A readable prefix plus a hash of the whole name keeps file names short
+// and free of separators whatever the name holds.
+std::string LockFilePath(const char* kind, const std::u16string& name) {
     std::string prefix = InstanceLockPrefix();
     if (prefix.empty())
         return {};
-    // A readable prefix plus a hash of the whole name keeps file names short
-    // and free of separators whatever the class name holds.
     std::string readable;
     std::uint64_t hash = 1469598103934665603ull;
-    for (char16_t c : foldedClass) {
+    for (char16_t c : name) {
         hash = (hash ^ static_cast<std::uint64_t>(c)) * 1099511628211ull;
         if (readable.size() < 40) {
             bool plain = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
@@ -118,7 +120,68 @@ std::string InstanceLockPath(const std::u16string& foldedClass) {
     }
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, "-%016llx.lock", static_cast<unsigned long long>(hash));
-    return prefix + "class-" + readable + suffix;
+    return prefix + kind + readable + suffix;
+}
+
+// Sets one lock on one byte of fd; `wait` blocks until it can be had.
+bool LockByte(int fd, short type, off_t byte, bool wait) {
+    struct flock lock = {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = byte;
+    lock.l_len = 1;
+    int result;
+    do {
+        result = fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+}  // namespace
+
+std::string InstanceLockPath(const std::u16string& foldedClass) {
+    return LockFilePath("class-", foldedClass);
+}
+
+int AcquireNamedObjectLock(const std::u16string& name, bool& existed, DWORD& error) {
+    std::string path = LockFilePath("object-", name);
+    if (path.empty()) {
+        error = ERROR_ACCESS_DENIED;
+        return -1;
+    }
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        error = ERROR_ACCESS_DENIED;
+        return -1;
+    }
+    // Byte 0 guards the test-and-join below, so that of two processes
+    // creating the object at the same moment exactly one is its creator.
+    // Byte 1 carries a shared lock for every process that holds the object.
+    if (!LockByte(fd, F_WRLCK, 0, true)) {
+        close(fd);
+        error = ERROR_ACCESS_DENIED;
+        return -1;
+    }
+    struct flock probe = {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = 1;
+    probe.l_len = 1;
+    bool joined = fcntl(fd, F_OFD_GETLK, &probe) == 0;
+    existed = joined && probe.l_type != F_UNLCK;
+    joined = joined && LockByte(fd, F_RDLCK, 1, false);
+    LockByte(fd, F_UNLCK, 0, false);
+    if (!joined) {
+        close(fd);
+        error = ERROR_ACCESS_DENIED;
+        return -1;
+    }
+    return fd;
+}
+
+void ReleaseNamedObjectLock(int fd) {
+    if (fd >= 0)
+        close(fd);
 }
 
 int AcquireInstanceLock(const std::u16string& foldedClass, const std::u16string& className,

@@ -1,4 +1,5 @@
-// Cross-process single-instance locks for window classes.
+// Cross-process single-instance locks for window classes, and the
+// cross-process existence of named kernel objects (mutexes).
 //
 // One lock file per class in the user's runtime directory, held with an
 // open-file-description lock (fcntl F_OFD_SETLK): the kernel drops it when
@@ -35,5 +36,13 @@ void ReleaseInstanceLock(int fd);
 // Whether another process holds the class's lock; `title` receives the title
 // it recorded.
 bool InstanceLockHeldElsewhere(const std::u16string& foldedClass, std::u16string* title);
+
+// Joins the named object shared by every process of this lock location
+// (a shared lock that the kernel drops when the holder exits). Returns the
+// descriptor that holds it and sets `existed` when another process already
+// held the object, or -1 with `error` set (ERROR_ACCESS_DENIED: no usable
+// lock location). Names are case-sensitive, as object names are.
+int AcquireNamedObjectLock(const std::u16string& name, bool& existed, DWORD& error);
+void ReleaseNamedObjectLock(int fd);
 
 }  // namespace wince

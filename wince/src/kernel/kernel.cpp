@@ -4,12 +4,15 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
+#include <string>
 #include <new>
 #include <system_error>
 #include <thread>
 
 #include "handles.h"
+#include "instancelock.h"
 #include "wince/testing/kernel.h"
 
 namespace wince {
@@ -93,6 +96,53 @@ class Thread : public KernelObject {
     bool finished_ = false;
     DWORD exitCode_ = 0;
 };
+
+class Mutex : public KernelObject {
+  public:
+    // lockFd: the descriptor that holds a named mutex's cross-process
+    // existence, or -1.
+    explicit Mutex(int lockFd) : lockFd_(lockFd) {}
+    ~Mutex() override { ReleaseNamedObjectLock(lockFd_); }
+
+    bool Wait(DWORD milliseconds) override {
+        const DWORD self = CurrentThreadId();
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (owner_ == self) {
+            ++count_;
+            return true;
+        }
+        if (!WaitFor(cv_, lock, milliseconds, [this] { return owner_ == 0; }))
+            return false;
+        owner_ = self;
+        count_ = 1;
+        return true;
+    }
+
+    bool Release() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (owner_ != CurrentThreadId() || count_ == 0)
+                return false;
+            if (--count_ > 0)
+                return true;
+            owner_ = 0;
+        }
+        cv_.notify_one();
+        return true;
+    }
+
+  private:
+    const int lockFd_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    DWORD owner_ = 0;
+    unsigned count_ = 0;
+};
+
+// The named mutexes of this process, so that a second creation under a name
+// finds the same object.
+std::mutex g_namedMutexes;
+std::map<std::u16string, std::weak_ptr<Mutex>> g_namedMutexByName;
 
 std::atomic<int> g_failThreadCreations{0};
 
@@ -181,6 +231,53 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
         InsertHandle(std::make_shared<Event>(manualReset != FALSE, initialState != FALSE));
     SetLastError(ERROR_SUCCESS);
     return handle;
+}
+
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
+    std::shared_ptr<Mutex> mutex;
+    bool existed = false;
+    std::unique_lock<std::mutex> names(g_namedMutexes, std::defer_lock);
+    if (name != nullptr) {
+        names.lock();
+        const std::u16string key(name);
+        mutex = g_namedMutexByName[key].lock();
+        existed = mutex != nullptr;
+        if (!mutex) {
+            DWORD error = ERROR_SUCCESS;
+            const int fd = AcquireNamedObjectLock(key, existed, error);
+            if (fd < 0) {
+                SetLastError(error);
+                return nullptr;
+            }
+            mutex = std::make_shared<Mutex>(fd);
+            g_namedMutexByName[key] = mutex;
+        }
+    } else {
+        mutex = std::make_shared<Mutex>(-1);
+    }
+    // An existing mutex is opened, never taken.
+    if (initialOwner && !existed)
+        mutex->Wait(0);
+    HANDLE handle = InsertHandle(mutex);
+    if (handle == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
+}
+
+BOOL ReleaseMutex(HANDLE handle) {
+    auto mutex = Lookup<Mutex>(handle);
+    if (!mutex) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!mutex->Release()) {
+        SetLastError(ERROR_NOT_OWNER);
+        return FALSE;
+    }
+    return TRUE;
 }
 
 BOOL SetEvent(HANDLE handle) {

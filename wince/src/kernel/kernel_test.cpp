@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdlib>
 #include <set>
 #include <thread>
 #include <vector>
@@ -160,6 +164,82 @@ TEST(Events, SetFromAnotherThreadWakesAnInfiniteWait) {
 TEST(Events, NamedEventsAreRefused) {
     EXPECT_EQ(CreateEventW(nullptr, TRUE, FALSE, u"shared"), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+}
+
+TEST(Mutexes, OwnedRecursivelyByOneThreadAtATime) {
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, nullptr);
+    ASSERT_NE(mutex, nullptr);
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);  // recursive
+    std::atomic<DWORD> other{0};
+    std::atomic<BOOL> released{TRUE};
+    std::thread([&] {
+        other = WaitForSingleObject(mutex, 0);
+        released = ReleaseMutex(mutex);
+    }).join();
+    EXPECT_EQ(other.load(), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_FALSE(released.load());
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    EXPECT_FALSE(ReleaseMutex(mutex));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
+    std::thread([&] { other = WaitForSingleObject(mutex, kLongWait); }).join();
+    EXPECT_EQ(other.load(), static_cast<DWORD>(WAIT_OBJECT_0));
+    CloseHandle(mutex);
+}
+
+// A named mutex exists while any process holds a handle to it; a second
+// creation, here or in another process, opens it with ERROR_ALREADY_EXISTS.
+TEST(Mutexes, NamedOnesExistOncePerLockLocation) {
+    char dir[] = "/tmp/kernel-test-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    setenv("WINM_REGISTRY", (std::string(dir) + "/reg.sqlite3").c_str(), 1);
+    const char16_t* name = u"KernelTestMutex";
+
+    // Another process creates it and holds it until told to go.
+    int ready[2], go[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(go), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        HANDLE mine = CreateMutexW(nullptr, FALSE, name);
+        char c = mine != nullptr && GetLastError() == ERROR_SUCCESS ? 'C' : 'E';
+        if (write(ready[1], &c, 1) != 1 || read(go[0], &c, 1) < 0)
+            _exit(2);
+        _exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    EXPECT_EQ(c, 'C');
+    HANDLE opened = CreateMutexW(nullptr, TRUE, name);
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_FALSE(ReleaseMutex(opened));  // opened, not taken
+    HANDLE again = CreateMutexW(nullptr, FALSE, name);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    // Names are case-sensitive.
+    HANDLE other = CreateMutexW(nullptr, FALSE, u"kerneltestmutex");
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    CloseHandle(other);
+
+    // It still exists here after its creator has gone, and no longer once
+    // the last handle is closed.
+    ASSERT_EQ(write(go[1], "x", 1), 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+    CloseHandle(CreateMutexW(nullptr, FALSE, name));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    CloseHandle(opened);
+    CloseHandle(again);
+    HANDLE fresh = CreateMutexW(nullptr, TRUE, name);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(ReleaseMutex(fresh));
+    CloseHandle(fresh);
+
+    for (int fd : {ready[0], ready[1], go[0], go[1]})
+        close(fd);
+    unsetenv("WINM_REGISTRY");
+    std::system((std::string("rm -rf ") + dir).c_str());
 }
 
 TEST(Handles, InvalidHandlesFailWithoutCrashing) {

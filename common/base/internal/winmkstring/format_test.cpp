@@ -80,4 +80,36 @@ TEST(Log, LevelGatesComposition) {
     SetLogSink(nullptr);
 }
 
+std::string g_text;
+void TextSink(const char* line) {
+    g_text = line;
+}
+
+// Quoted text cannot break a line or reach a terminal raw, on either path.
+TEST(Log, ControlCharactersBecomeEscapes) {
+    SetLogSink(Sink);
+    SetLogTextSink(TextSink);
+    LogLevel = 3;
+    g_lines = 0;
+    const KString code(
+        "a\n**W: forged\r\t\x1b[31m\x7f\xC2\x85\xC2\xA0"
+        "\xC3\xA9\\");
+    LogDebug("answered: \"%S\"", &code);
+    EXPECT_EQ(1, g_lines);
+    EXPECT_EQ(u"  D: answered: \"a\\n**W: forged\\r\\t\\x1b[31m\\x7f\\x85\u00a0\u00e9\\\"", g_last);
+    LogWarning("plain %s", "text");
+    EXPECT_EQ(u"**W: plain text", g_last);
+
+    LogWarningText("cut: %s", "x\ny\x01\xC2\x9b");
+    EXPECT_EQ("**W: cut: x\\ny\\x01\\x9b", g_text);
+    const std::string controls(300, '\x1b');
+    LogWarningText("%s", controls.c_str());
+    EXPECT_EQ(5 + 62 * 4, static_cast<int>(g_text.size()));  // whole escapes only
+    EXPECT_EQ(std::string::npos, g_text.find('\x1b'));
+
+    LogLevel = 0;
+    SetLogTextSink(nullptr);
+    SetLogSink(nullptr);
+}
+
 }  // namespace
