@@ -76,12 +76,18 @@ wreg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 timeout "$wine_limit" wineserver -w || fail "the wineserver did not exit"
 
 if want unit; then
-  say "unit tests of common/ under Wine"
+  say "unit tests of common/ and desktop/ under Wine"
   ctest --preset windows -j 2 >"$work/ctest.log" 2>&1 || {
     cat "$work/ctest.log"
     fail "unit tests"
   }
   grep -E 'tests passed' "$work/ctest.log"
+  # The platform layer's tests are among them (a build that dropped one
+  # would otherwise pass unnoticed).
+  for t in winmappeventhandler_test winmworkerthread_test winmheaderfielditerator_test \
+    winmhttpfactory_test winmhttprequest_test winmhttpcancel_test; do
+    grep -qE "Test +#[0-9]+: $t \.+ +Passed" "$work/ctest.log" || fail "unit test $t did not run under Wine"
+  done
 fi
 
 program=$work/program

@@ -260,8 +260,11 @@ DWORD WinmHttpRequest::Run() {
     const WCHAR* headers = hasExtraHeaders ? extraHeaders.WideChars() : nullptr;
     DWORD headersLength = hasExtraHeaders ? static_cast<DWORD>(extraHeaders.Length()) : 0;
 
-    // 5. Send. Failures here show up as a missing status below.
-    const DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION;
+    // 5. Send. Failures here show up as a missing status below. A redirect
+    // is the answer, never followed: WinInet would follow it by default
+    // (re-sending a POST as a GET to wherever the Location points).
+    const DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
+                        INTERNET_FLAG_NO_AUTO_REDIRECT;
     const DWORD_PTR context = reinterpret_cast<DWORD_PTR>(this);
     HINTERNET request = nullptr;
     if (requestBody != nullptr) {
