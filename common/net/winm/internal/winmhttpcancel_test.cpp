@@ -356,14 +356,69 @@ TEST_F(HttpCancelTest, TimeLimitEndsAPeerThatDripsItsHeadersOrStallsAfterThem) {
     }
 }
 
+// A tick before the bound (a coarse system tick, or one meant for an earlier
+// request with the same number) does not end the exchange: the timer is set
+// again for the rest, and the bound still ends it.
+TEST_F(HttpCancelTest, AnEarlyTimerTickWaitsForTheRestOfTheBound) {
+    LoopbackServer server([](Connection& c) { c.Stall(); });
+    WinmHttpRequest::SetTimeLimitForTesting(1000, kStopWaitMs);
+    Exchange e;
+    e.Post(factory, server.Url());
+    const DWORD begin = GetTickCount();
+    e.request->Start(&e);
+    ASSERT_TRUE(server.WaitForRequests(1));
+    const UINT number = static_cast<WinmHttpRequest*>(e.request)->EventMessage();
+    ASSERT_NE(number, 0u);
+    ASSERT_TRUE(PostMessageW(window->Handle(), WM_TIMER, number, 0));
+    window->Drain();
+    EXPECT_FALSE(e.Done()) << "an early tick ended the exchange: " << e.ErrorText();
+    ASSERT_TRUE(Run(e, 30000));
+    EXPECT_GE(GetTickCount() - begin, 1000u);
+    EXPECT_EQ(e.fails, 1);
+    EXPECT_EQ(e.ErrorText(), "wininetHttpError [0 12002]");
+}
+
 // A call that a closed handle does not end (WinInet under Wine): the bound
 // still ends the exchange, and the worker frees the request when the call
 // finally returns.
 HANDLE g_releaseSend = nullptr;
+HANDLE g_sendEntered = nullptr;
 BOOL WINAPI SendThatIgnoresCloses(HINTERNET request, LPCWSTR headers, DWORD length, LPVOID body,
                                   DWORD bodyLength) {
+    if (g_sendEntered != nullptr)
+        SetEvent(g_sendEntered);
     WaitForSingleObject(g_releaseSend, 30000);
     return g_real.HttpSendRequestW(request, headers, length, body, bodyLength);
+}
+
+// The same call met by a cancel: the cancel returns after the stop wait,
+// reports nothing, and hands the request over to its worker.
+TEST_F(HttpCancelTest, CancelDuringACallThatAClosedHandleDoesNotEndHandsTheRequestOver) {
+    LoopbackServer server([](Connection& c) { c.Send(Response(200, "late")); });
+    g_releaseSend = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_sendEntered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_winmLib->HttpSendRequestW = &SendThatIgnoresCloses;
+    WinmHttpRequest::SetTimeLimitForTesting(0, 200);
+    const int blocksBefore = LiveBlockCount();
+    {
+        Exchange e;
+        e.Post(factory, server.Url());
+        e.request->Start(&e);
+        ASSERT_EQ(WaitForSingleObject(g_sendEntered, 30000), WAIT_OBJECT_0);
+        e.Cancel();
+        window->Drain();
+        ExpectSilent(e);
+    }
+    EXPECT_GT(LiveBlockCount(), blocksBefore);  // the worker's now
+    SetEvent(g_releaseSend);
+    for (int i = 0; i < 30000 && LiveBlockCount() != blocksBefore; ++i)
+        Sleep(1);
+    EXPECT_EQ(LiveBlockCount(), blocksBefore);
+    window->Drain();
+    EXPECT_EQ(server.Connections(), 0);  // the worker sent nothing once stopped
+    CloseHandle(g_sendEntered);
+    g_sendEntered = nullptr;
+    CloseHandle(g_releaseSend);
 }
 
 TEST_F(HttpCancelTest, TimeLimitEndsACallThatAClosedHandleDoesNotEnd) {
