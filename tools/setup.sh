@@ -30,6 +30,7 @@ build_packages=(
 # tests call (systemd-analyze, and man for the units' Documentation=). Add a test-only package here, one a line, in order.
 test_packages=(
   clang
+  curl
   g++-mingw-w64-x86-64
   g++-mingw-w64-x86-64-posix
   googletest
