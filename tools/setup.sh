@@ -28,15 +28,18 @@ build_packages=(
 )
 
 # Only the tests: cross compilers, the proxy, the fuzzing compiler, tools the
-# tests call. Add a test-only package here, one a line, in order.
+# tests call (systemd-analyze, and man for the units' Documentation=). Add a test-only package here, one a line, in order.
 test_packages=(
   clang
+  curl
   g++-mingw-w64-x86-64
   g++-mingw-w64-x86-64-posix
   googletest
   libclang-rt-14-dev
   locales
+  man-db
   sqlite3
+  systemd
   tinyproxy
   wine
   wine64

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/winmreg/regtext.h"
+#include "wince/testing/child.h"
 
 namespace {
 
@@ -329,15 +330,18 @@ TEST_F(WinmregTool, BadInputGivesAMessageAndExitCode) {
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "ERROR: The registry file " + dir_.string() +
                          " cannot be used: it is a directory.\n");
-    if (geteuid() != 0) {  // permissions do not bind root
+    // As a user whom permissions bind (root they do not).
+    const auto readOnlyStore = [&](const std::string& childDir) {
+        dir_ = childDir;
         const fs::path readOnly = dir_ / "ro.sqlite3";
         ASSERT_EQ(Run({"add", "HKLM\\a"}, readOnly).code, 0);
         fs::permissions(readOnly, fs::perms::owner_read);
-        r = Run({"add", "HKLM\\b"}, readOnly);
-        EXPECT_EQ(r.code, 1);
-        EXPECT_EQ(r.err, "ERROR: The registry file " + readOnly.string() +
-                             " cannot be used: it is read-only.\n");
-    }
+        Result denied = Run({"add", "HKLM\\b"}, readOnly);
+        EXPECT_EQ(denied.code, 1);
+        EXPECT_EQ(denied.err, "ERROR: The registry file " + readOnly.string() +
+                                  " cannot be used: it is read-only.\n");
+    };
+    EXPECT_EQ(WinceRunInChild({.unprivileged = true}, readOnlyStore), "");
 }
 
 TEST_F(WinmregTool, ExportImportRoundTrip) {

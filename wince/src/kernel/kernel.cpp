@@ -1,10 +1,15 @@
 // Threads, events, waits and critical sections on the C++ standard library.
 #include "wince/kernel.h"
 
+#include <pthread.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <new>
@@ -144,6 +149,98 @@ class Mutex : public KernelObject {
 std::mutex g_namedMutexes;
 std::map<std::u16string, std::weak_ptr<Mutex>> g_namedMutexByName;
 
+// Signals a thread's handle only once its pthread has ended. The C library
+// and the libraries a thread used (OpenSSL's per-thread error queue, for one)
+// clean up after the thread's function returns; a waiter that saw the handle
+// signalled and then exited would leave that state of a thread still
+// running. Each thread announces its end as its last act; the reaper then
+// joins it, which returns at once, and only then signals the handle.
+class Reaper {
+  public:
+    static Reaper& Instance() {
+        std::lock_guard<std::mutex> hold(InstanceMutex());
+        static const bool forkSafe = [] {
+            // A forked child has no reaper thread: it starts one of its own.
+            pthread_atfork([] { InstanceMutex().lock(); }, [] { InstanceMutex().unlock(); },
+                           [] {
+                               g_instance = nullptr;
+                               InstanceMutex().unlock();
+                           });
+            return true;
+        }();
+        (void)forkSafe;
+        // Never destroyed: threads may still end while the process exits.
+        if (g_instance == nullptr)
+            g_instance = new Reaper;  // std::system_error when no thread can start
+        return *g_instance;
+    }
+
+    // The thread `key` runs as `thread`; its end signals `object`.
+    void Adopt(std::uint64_t key, std::thread thread, std::shared_ptr<Thread> object) {
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            Entry& entry = entries_[key];
+            entry.thread = std::move(thread);
+            entry.object = std::move(object);
+        }
+        cv_.notify_one();
+    }
+
+    // From thread `key` itself, after its function returned `exitCode`.
+    void Ending(std::uint64_t key, DWORD exitCode) {
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            Entry& entry = entries_[key];
+            entry.ending = true;
+            entry.exitCode = exitCode;
+        }
+        cv_.notify_one();
+    }
+
+  private:
+    struct Entry {
+        std::thread thread;
+        std::shared_ptr<Thread> object;
+        bool ending = false;
+        DWORD exitCode = 0;
+    };
+
+    Reaper() {
+        std::thread([this] { Loop(); }).detach();
+    }
+
+    static std::mutex& InstanceMutex() {
+        static std::mutex* mutex = new std::mutex;  // outlives every thread
+        return *mutex;
+    }
+
+    void Loop() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            auto ready = entries_.end();
+            cv_.wait(lock, [&] {
+                ready = std::find_if(entries_.begin(), entries_.end(), [](const auto& e) {
+                    return e.second.ending && e.second.thread.joinable();
+                });
+                return ready != entries_.end();
+            });
+            Entry entry = std::move(ready->second);
+            entries_.erase(ready);
+            lock.unlock();
+            entry.thread.join();
+            entry.object->Finish(entry.exitCode);
+            lock.lock();
+        }
+    }
+
+    static inline Reaper* g_instance = nullptr;  // guarded by InstanceMutex()
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::map<std::uint64_t, Entry> entries_;
+};
+
+std::atomic<std::uint64_t> g_nextThreadKey{1};
+
 std::atomic<int> g_failThreadCreations{0};
 
 bool ConsumeInjectedFailure() {
@@ -194,14 +291,17 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE startA
     DWORD id = ReserveThreadId();
     HANDLE handle = InsertHandle(thread);
     try {
-        std::thread([thread, id, startAddress, parameter] {
+        Reaper& reaper = Reaper::Instance();
+        const std::uint64_t key = g_nextThreadKey.fetch_add(1);
+        std::thread running([&reaper, key, id, startAddress, parameter] {
             AdoptThreadId(id);
             DWORD exitCode = startAddress(parameter);
             // Its windows end with the thread: once a wait on the handle
             // returns, they are gone and posts to them fail.
             EndThreadWindows();
-            thread->Finish(exitCode);
-        }).detach();
+            reaper.Ending(key, exitCode);
+        });
+        reaper.Adopt(key, std::move(running), thread);
     } catch (const std::system_error&) {
         RemoveHandle(handle);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);

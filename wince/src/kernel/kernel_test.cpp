@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <set>
 #include <thread>
@@ -69,6 +71,37 @@ TEST(Threads, HandleMayBeClosedWhileTheThreadRuns) {
     EXPECT_EQ(WaitForSingleObject(args.done, kLongWait), WAIT_OBJECT_0);
     CloseHandle(args.go);
     CloseHandle(args.done);
+}
+
+// Per-thread state that the C library frees after the thread's function
+// returns (as OpenSSL's error queue is freed): it is gone once a wait on the
+// handle returns, so nothing of the thread outlives what a waiter saw end.
+std::atomic<bool> g_threadStateFreed{false};
+pthread_key_t g_threadStateKey;
+
+DWORD WINAPI KeepThreadState(LPVOID) {
+    pthread_setspecific(g_threadStateKey, &g_threadStateFreed);
+    return 0;
+}
+
+TEST(Threads, HandleIsSignalledOnlyOnceTheThreadHasEnded) {
+    ASSERT_EQ(pthread_key_create(&g_threadStateKey,
+                                 [](void* state) {
+                                     // Slow clean-up: a handle signalled
+                                     // before it ends is seen early.
+                                     std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                                     static_cast<std::atomic<bool>*>(state)->store(true);
+                                 }),
+              0);
+    for (int round = 0; round < 3; ++round) {
+        g_threadStateFreed = false;
+        HANDLE thread = CreateThread(nullptr, 0, KeepThreadState, nullptr, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        EXPECT_EQ(WaitForSingleObject(thread, kLongWait), WAIT_OBJECT_0);
+        EXPECT_TRUE(g_threadStateFreed.load()) << "round " << round;
+        CloseHandle(thread);
+    }
+    pthread_key_delete(g_threadStateKey);
 }
 
 TEST(Threads, IdsAreDistinctPerThread) {

@@ -856,4 +856,27 @@ TEST(SingleInstance, LockLocationsAreOnlyOnesOthersCannotTake) {
     std::filesystem::remove_all(openRuntime);
 }
 
+// A location another user owns is refused too: its owner could hold our
+// locks or plant files in it. Root makes one; anyone else finds "/".
+TEST(SingleInstance, ALockLocationOfAnotherUserIsRefused) {
+    LockEnvironment env;
+    std::string foreign = "/";
+    uid_t owner = 0;
+    if (geteuid() == 0) {
+        foreign = TempDir();
+        owner = 65534;
+        ASSERT_EQ(chown(foreign.c_str(), owner, owner), 0);
+    }
+    setenv("WINM_REGISTRY", (foreign + "/reg.sqlite3").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", foreign.c_str(), 1);
+    EXPECT_EQ(wince::InstanceLockPrefix(), "");
+    const std::string why = "owned by another user (uid " + std::to_string(owner) + ")";
+    ASSERT_FALSE(g_warnings.empty());
+    EXPECT_EQ(g_warnings.back(), "**W: single-instance lock: no usable location (" + foreign +
+                                     ": " + why + "; " + foreign + ": " + why +
+                                     "); no window of a single-instance class can be created");
+    if (foreign != "/")
+        std::filesystem::remove_all(foreign);
+}
+
 }  // namespace

@@ -11,19 +11,17 @@
 namespace wince::net {
 namespace {
 
-bool Blank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 // An address in network byte order; family 0 when `text` is no address.
 struct Address {
     int family = 0;
     unsigned char bytes[16] = {};
 };
 
-Address ParseAddress(std::string_view text) {
+// A host may come bracketed ("[::1]", as in a URL); a list entry may not,
+// as curl reads it.
+Address ParseAddress(std::string_view text, bool bracketed) {
     Address a;
-    if (!text.empty() && text.front() == '[' && text.back() == ']')
+    if (bracketed && !text.empty() && text.front() == '[' && text.back() == ']')
         text = text.substr(1, text.size() - 2);
     if (text.empty() || text.size() >= INET6_ADDRSTRLEN)
         return a;
@@ -38,10 +36,11 @@ Address ParseAddress(std::string_view text) {
 }
 
 // `entry` is "address" or "address/bits"; bits beyond the address's length
-// or unreadable match nothing.
+// or unreadable match nothing, and "/0" names the address alone (as curl
+// reads it, not every address).
 bool AddressMatches(const Address& host, std::string_view entry) {
     std::size_t slash = entry.find('/');
-    Address net = ParseAddress(entry.substr(0, slash));
+    Address net = ParseAddress(entry.substr(0, slash), false);
     if (net.family != host.family)
         return false;
     const unsigned total = host.family == AF_INET ? 32 : 128;
@@ -58,6 +57,8 @@ bool AddressMatches(const Address& host, std::string_view entry) {
         }
         if (bits > total)
             return false;
+        if (bits == 0)
+            bits = total;
     }
     const unsigned whole = bits / 8, rest = bits % 8;
     if (std::memcmp(host.bytes, net.bytes, whole) != 0)
@@ -84,20 +85,15 @@ bool NameMatches(std::string_view host, std::string_view entry) {
 }  // namespace
 
 bool NoProxyNames(std::string_view list, std::string_view host) {
-    if (Trim(list) == "*")
+    if (list == "*")
         return true;
-    const Address address = ParseAddress(host);
+    const Address address = ParseAddress(host, true);
     if (address.family == 0 && !host.empty() && host.back() == '.')
         host.remove_suffix(1);
     if (host.empty())
         return false;
-    for (std::string_view entry : SplitList(list, ",")) {
-        while (!entry.empty() && Blank(entry.front()))
-            entry.remove_prefix(1);
-        while (!entry.empty() && Blank(entry.back()))
-            entry.remove_suffix(1);
-        if (entry.empty())
-            continue;
+    // Commas and blanks both separate entries.
+    for (std::string_view entry : SplitList(list, ", \t")) {
         if (address.family != 0 ? AddressMatches(address, entry) : NameMatches(host, entry))
             return true;
     }

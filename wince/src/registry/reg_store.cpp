@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -12,13 +13,15 @@
 
 #include "reg_sqlite.h"
 #include "wince/src/base/hostlog.h"
+#include "wince/testing/registry.h"
 
 namespace wince::reg {
 namespace {
 
 constexpr int kAppId = 0x57524547;  // identifies our stores
 constexpr int kSchemaVersion = 1;
-constexpr int kBusyTimeoutMs = 15000;
+// How long a call waits for another connection's write lock; tests shorten it.
+std::atomic<int> g_busyTimeoutMs{15000};
 
 bool MakeDirs(const std::string& dir) {
     if (dir.empty())
@@ -123,7 +126,7 @@ LONG OpenStore(sqlite3** out) {
         sqlite3_close(db);
         return ERROR_CANTOPEN;
     }
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_busy_timeout(db, g_busyTimeoutMs.load());
     LONG e = PrepareSchema(db);
     if (e == ERROR_SUCCESS) {
         // WAL lets readers run beside a writer; if it cannot be switched on
@@ -172,6 +175,10 @@ LONG Fail(LONG e) {
 }
 
 }  // namespace wince::reg
+
+void WinceRegistrySetLockWaitForTesting(int milliseconds) {
+    wince::reg::g_busyTimeoutMs = milliseconds;
+}
 
 std::string WinceRegistryStoreProblem(LONG error) {
     const std::string path = WinceRegistryStorePath();

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -18,6 +20,7 @@
 #include <sqlite3.h>
 
 #include "wince.h"
+#include "wince/testing/child.h"
 #include "wince/testing/hostlog.h"
 #include "wince/testing/registry.h"
 
@@ -468,16 +471,21 @@ TEST_F(RegistryTest, DamagedOrUnusableStoresFailWithoutBeingReplaced) {
     UseStore(foreign / "below-a-file.sqlite3");
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"A", 0, 0, &k), ERROR_CANTOPEN);
 
-    // An unreadable file (permissions do not bind root).
-    if (geteuid() != 0) {
-        const fs::path locked = dir_ / "locked.sqlite3";
+    // An unreadable file, as a user whom permissions bind (root they do not).
+    WinceRegistryCloseStore();
+    const auto unreadable = [&](const std::string& childDir) {
+        g_warnings.clear();
+        const fs::path locked = fs::path(childDir) / "locked.sqlite3";
         UseStore(locked);
         RegCloseKey(Create(HKEY_LOCAL_MACHINE, u"A"));
         WinceRegistryCloseStore();
         fs::permissions(locked, fs::perms::none);
-        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"A", 0, 0, &k), ERROR_CANTOPEN);
-        fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_write);
-    }
+        HKEY denied = nullptr;
+        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"A", 0, 0, &denied), ERROR_CANTOPEN);
+        EXPECT_EQ(g_warnings, std::vector<std::string>{"**W: the registry file " + locked.string() +
+                                                       " cannot be used: Permission denied"});
+    };
+    EXPECT_EQ(WinceRunInChild({.unprivileged = true}, unreadable), "");
 
     // Once the file is put right, the same process uses it.
     UseStore(dir_ / "fresh.sqlite3");
@@ -498,10 +506,72 @@ TEST_F(RegistryTest, DamagedOrUnusableStoresFailWithoutBeingReplaced) {
         w + dir_.string() + " cannot be used: it is a directory",
         w + (foreign / "below-a-file.sqlite3").string() + " cannot be used: Not a directory",
         w + (dir_ / "fresh.sqlite3").string() + " cannot be used: it is not a registry database"};
-    if (geteuid() != 0)
-        expected.insert(expected.begin() + 6, w + (dir_ / "locked.sqlite3").string() +
-                                                  " cannot be used: Permission denied");
     EXPECT_EQ(g_warnings, expected);
+}
+
+// A store that fails while in use names the cause users can act on.
+TEST_F(RegistryTest, StoreFailuresNameTheirCause) {
+    g_warnings.clear();
+    WinceSetHostWarningSinkForTesting([](const std::string& line) { g_warnings.push_back(line); });
+    const std::string w = "**W: the registry file ";
+    const std::u16string big(32 * 1024, u'x');
+    const auto setBig = [&big](HKEY k, int i) {
+        return RegSetValueExW(k, W("v" + std::to_string(i)).c_str(), 0, REG_SZ,
+                              reinterpret_cast<const BYTE*>(big.c_str()),
+                              static_cast<DWORD>(big.size() * 2));
+    };
+
+    // Another process holds the write lock past the wait: reads go on,
+    // the write fails.
+    RegCloseKey(Create(HKEY_LOCAL_MACHINE, u"Held"));
+    WinceRegistrySetLockWaitForTesting(100);
+    WinceRegistryCloseStore();
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(store_.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    HKEY k = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Held", 0, 0, &k), ERROR_SUCCESS);
+    EXPECT_EQ(Set(k, u"v", REG_SZ, "x"), ERROR_TIMEOUT);
+    RegCloseKey(k);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    WinceRegistryCloseStore();
+    WinceRegistrySetLockWaitForTesting(15000);
+    EXPECT_EQ(g_warnings, std::vector<std::string>{
+                              w + store_.string() +
+                              " cannot be used: another process held its lock for too long"});
+
+    // A full disk: a small file system of the child's own.
+    const auto full = [&](const std::string& childDir) {
+        g_warnings.clear();
+        UseStore(fs::path(childDir) / "reg.sqlite3");
+        HKEY k = Create(HKEY_LOCAL_MACHINE, u"Full");
+        LONG e = ERROR_SUCCESS;
+        for (int i = 0; i < 20 && e == ERROR_SUCCESS; ++i)
+            e = setBig(k, i);
+        EXPECT_EQ(e, ERROR_CANTWRITE);
+        RegCloseKey(k);
+        ASSERT_FALSE(g_warnings.empty());
+        EXPECT_EQ(g_warnings.back(), w + store_.string() + " cannot be used: the disk is full");
+    };
+    EXPECT_EQ(WinceRunInChild({.tmpfsKiB = 256}, full), "");
+
+    // Writing fails (here: past the file-size limit, EFBIG).
+    const auto failing = [&](const std::string& childDir) {
+        g_warnings.clear();
+        UseStore(fs::path(childDir) / "reg.sqlite3");
+        HKEY k = Create(HKEY_LOCAL_MACHINE, u"Limited");
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit none = {0, 0};
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &none), 0);
+        EXPECT_EQ(setBig(k, 0), ERROR_REGISTRY_IO_FAILED);
+        RegCloseKey(k);
+        ASSERT_FALSE(g_warnings.empty());
+        EXPECT_EQ(g_warnings.back(),
+                  w + store_.string() + " cannot be used: reading or writing it failed");
+    };
+    EXPECT_EQ(WinceRunInChild({}, failing), "");
+    WinceSetHostWarningSinkForTesting(nullptr);
 }
 
 TEST_F(RegistryTest, ThreadsShareTheStoreSafely) {

@@ -48,6 +48,9 @@ class WinmWorkerThread : public WinmEventHandlerInterface {
     // returned meanwhile: the thread is then ended as by StopThread and the
     // object is still the caller's.
     bool HandOverToThread();
+    // Window thread: the message number of this worker's events (a request
+    // also numbers its timer with it); 0 while unregistered.
+    UINT EventMessage() const { return message; }
 
   protected:
     static DWORD WINAPI ThreadMain(LPVOID worker);

@@ -8,7 +8,9 @@
 
 #include "common/base/trackedalloc.h"
 #include "common/base/winm/internal/testing/testwindow.h"
+#ifndef _WIN32
 #include "wince/testing/kernel.h"
+#endif
 
 namespace {
 
@@ -26,8 +28,9 @@ class CountingWorker : public WinmWorkerThread {
         runs.fetch_add(1);
         for (int i = 0; i < steps; ++i) {
             if (blockInRun) {
-                // Stand-in for a blocking platform call that Abort breaks.
-                WaitForSingleObject(abortEvent, INFINITE);
+                // Stand-in for a blocking platform call that Abort breaks,
+                // or, with holdEvent, one that Abort does not break.
+                WaitForSingleObject(holdEvent != nullptr ? holdEvent : abortEvent, INFINITE);
                 sawStopAtAbort.store(StopRequested());
                 return 1;
             }
@@ -64,9 +67,11 @@ class CountingWorker : public WinmWorkerThread {
 
     UINT Message() const { return message; }
     bool HasThread() const { return thread != nullptr; }
+    HANDLE FinishedEvent() const { return finishedEvent; }
 
     int steps;
     bool blockInRun = false;
+    HANDLE holdEvent = nullptr;
     HANDLE abortEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::atomic<int> runs{0};
     std::atomic<int> aborts{0};
@@ -159,6 +164,26 @@ TEST_F(WorkerThreadTest, EventsOfADestroyedWorkerAreDropped) {
     window.Drain();
 }
 
+TEST_F(WorkerThreadTest, HandOverOfAWorkerThatReturnedMeanwhileEndsItInstead) {
+    CountingWorker worker(&queue, 3);
+    worker.blockInRun = true;
+    worker.holdEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_TRUE(worker.StartThread());
+    EXPECT_FALSE(worker.StopThreadWithin(10));  // Abort does not end the body
+    EXPECT_EQ(worker.aborts.load(), 1);
+    // The body returns between the timed-out stop and the hand-over.
+    SetEvent(worker.holdEvent);
+    ASSERT_EQ(WaitForSingleObject(worker.FinishedEvent(), 30000), WAIT_OBJECT_0);
+    EXPECT_FALSE(worker.HandOverToThread());  // still the caller's to delete
+    EXPECT_FALSE(worker.HasThread());
+    EXPECT_EQ(worker.Message(), 0u);
+    EXPECT_FALSE(queue.HandleMessage(window.Handle(), 0x8100, 0, 0));
+    CloseHandle(worker.holdEvent);
+    window.Drain();
+}
+
+// Only the host layer can be made to fail CreateThread on purpose.
+#ifndef _WIN32
 TEST_F(WorkerThreadTest, FailedThreadCreationIsReportedAndLeavesTheWorkerRegistered) {
     CountingWorker worker(&queue, 1);
     WinceKernelFailThreadCreation(1);
@@ -173,6 +198,7 @@ TEST_F(WorkerThreadTest, FailedThreadCreationIsReportedAndLeavesTheWorkerRegiste
     EXPECT_EQ(worker.aborts.load(), 0);
     EXPECT_FALSE(queue.HandleMessage(window.Handle(), 0x8100, 0, 0));
 }
+#endif
 
 TEST_F(WorkerThreadTest, ManyWorkersPostingAtOnceAreEachDeliveredInOrder) {
     constexpr int kWorkers = 8;

@@ -35,6 +35,10 @@ TEST_F(HttpFactoryTest, FirstRequestBringsTheConnectionUpOnce) {
     ASSERT_TRUE(window->RunUntil([&] { return a.Done() && b.Done(); }));
     EXPECT_EQ(a.completes, 1);
     EXPECT_EQ(b.completes, 1);
+    EXPECT_TRUE(factory->HasEverConnected());
+    // The Connection Manager's counters and scripts are the host layer's
+    // (on Windows the desktop cellcore connects at once and counts nothing).
+#ifndef _WIN32
     WinceConnMgrCounters counters = WinceConnMgrGetCounters();
     EXPECT_EQ(counters.attempts, 1);
     EXPECT_EQ(counters.openConnections, 1);
@@ -47,12 +51,13 @@ TEST_F(HttpFactoryTest, FirstRequestBringsTheConnectionUpOnce) {
     EXPECT_EQ(info.hWnd, window->Handle());
     EXPECT_EQ(info.uMsg, factory->MessageNumber());
     EXPECT_EQ(info.lParam, reinterpret_cast<LPARAM>(factory));
-    EXPECT_TRUE(factory->HasEverConnected());
+#endif
 
     // The held connection is checked and reused by the next request.
     Exchange c;
     Exchange200(server, c);
     EXPECT_EQ(c.completes, 1);
+#ifndef _WIN32
     EXPECT_EQ(WinceConnMgrGetCounters().attempts, 1);
     EXPECT_GE(WinceConnMgrGetCounters().statusQueries, 2);
 
@@ -63,8 +68,10 @@ TEST_F(HttpFactoryTest, FirstRequestBringsTheConnectionUpOnce) {
     EXPECT_EQ(counters.releases, 1);
     EXPECT_EQ(counters.cachedReleases, 1);
     EXPECT_EQ(counters.openConnections, 0);
+#endif
 }
 
+#ifndef _WIN32
 TEST_F(HttpFactoryTest, DroppedConnectionIsReleasedAndReplaced) {
     LoopbackServer server([](Connection& c) { c.Send(Response(200, "ok")); });
     Exchange a;
@@ -103,6 +110,7 @@ TEST_F(HttpFactoryTest, NoConnectionFailsWithCode2UntilOneWasEverMade) {
     EXPECT_EQ(c.error.code, 0);
     EXPECT_EQ(c.ErrorText().rfind("connectError [", 0), 0u) << c.ErrorText();
 }
+#endif
 
 TEST_F(HttpFactoryTest, CannotConnectDropsTheConnection) {
     LoopbackServer server([](Connection& c) { c.Send(Response(200, "ok")); });
@@ -114,15 +122,19 @@ TEST_F(HttpFactoryTest, CannotConnectDropsTheConnection) {
     ASSERT_TRUE(Run(refused));
     EXPECT_EQ(refused.ErrorText(), "wininetHttpError [0 12029]");
     EXPECT_EQ(refused.error.code, 0);
+#ifndef _WIN32
     WinceConnMgrCounters counters = WinceConnMgrGetCounters();
     EXPECT_EQ(counters.releases, 1);
     EXPECT_EQ(counters.cachedReleases, 0);
     EXPECT_EQ(counters.openConnections, 0);
+#endif
 
     Exchange b;
     Exchange200(server, b);
     EXPECT_EQ(b.completes, 1);
+#ifndef _WIN32
     EXPECT_EQ(WinceConnMgrGetCounters().attempts, 2);
+#endif
 }
 
 TEST_F(HttpFactoryTest, StatusReportsSetTheConnectionState) {
@@ -138,6 +150,7 @@ TEST_F(HttpFactoryTest, StatusReportsSetTheConnectionState) {
     EXPECT_EQ(report(CONNMGR_STATUS_WAITINGCONNECTION), 2);
     EXPECT_EQ(report(CONNMGR_STATUS_UNKNOWN), 1);
     EXPECT_EQ(report(0x21), 0);
+#ifndef _WIN32
 
     // A waiting attempt is seen on the window thread through the real loop.
     LoopbackServer server([](Connection& c) { c.Send(Response(200, "ok")); });
@@ -153,8 +166,10 @@ TEST_F(HttpFactoryTest, StatusReportsSetTheConnectionState) {
     EXPECT_TRUE(sawWaiting);
     EXPECT_EQ(factory->GetConnectionState(), 0);
     EXPECT_EQ(e.completes, 1);
+#endif
 }
 
+#ifndef _WIN32
 TEST_F(HttpFactoryTest, ProxyReportedByTheConnectionIsUsed) {
     winmtest::TinyProxy proxy;
     ASSERT_TRUE(proxy.Ready());
@@ -186,6 +201,7 @@ TEST_F(HttpFactoryTest, ProxyProviderErrorOrEmptyNameMeansDirect) {
     Exchange200(server, b);
     EXPECT_EQ(b.Body(), "direct");
 }
+#endif
 
 TEST_F(HttpFactoryTest, StatusMessageAfterTheFactoryIsGoneIsDropped) {
     UINT number = factory->MessageNumber();

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "common/net/winm/internal/testing/httptestsupport.h"
+#ifndef _WIN32
 #include "wince/testing/kernel.h"
+#endif
 
 namespace {
 
@@ -274,6 +276,8 @@ TEST_F(HttpRequestTest, HeaderLinesAreJoinedWithoutATrailingLineEnd) {
     EXPECT_EQ(winmtest::ToStd(r->GetExtraHeaders()), ": x\r\nN: ");
 }
 
+// Only the host layer can be made to fail CreateThread on purpose.
+#ifndef _WIN32
 TEST_F(HttpRequestTest, FailedWorkerCreationIsReportedOnTheWindowThread) {
     Exchange e;
     e.Post(factory, "http://127.0.0.1:1/");
@@ -286,6 +290,7 @@ TEST_F(HttpRequestTest, FailedWorkerCreationIsReportedOnTheWindowThread) {
     EXPECT_EQ(e.error.code, 2);
     EXPECT_EQ(e.ErrorText(), "threadError [8]");
 }
+#endif
 
 // The platform table with chosen entries missing.
 class MissingEntryTest : public HttpRequestTest {
@@ -310,7 +315,9 @@ TEST_F(MissingEntryTest, MissingConnectionManagerMeansNoDataConnection) {
     EXPECT_EQ(e.fails, 1);
     EXPECT_EQ(e.error.code, 2);
     EXPECT_EQ(e.ErrorText(), "connectError [127]");
-    EXPECT_EQ(WinceConnMgrGetCounters().attempts, 0);
+#ifndef _WIN32
+    EXPECT_EQ(WinceConnMgrGetCounters().attempts, 0);  // the host layer counts attempts
+#endif
 }
 
 TEST_F(MissingEntryTest, MissingInternetFunctionFailsLikeAnExchangeWithoutStatus) {

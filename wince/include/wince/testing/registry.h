@@ -9,3 +9,8 @@
 // anything else fails with ERROR_ACCESS_DENIED. Predefined roots have every
 // right. Applies to calls made after it, on handles old and new.
 void WinceRegistrySetStrictAccess(bool strict);
+
+// How long a call waits for a lock another process (or connection) holds on
+// the store before failing with ERROR_TIMEOUT; 15 s unless set. Applies to
+// the store's connections opened after it (see WinceRegistryCloseStore).
+void WinceRegistrySetLockWaitForTesting(int milliseconds);

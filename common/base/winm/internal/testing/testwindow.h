@@ -16,7 +16,10 @@
 
 #include "common/base/winm/internal/winmappeventhandler.h"
 #include "wince.h"
+#ifndef _WIN32
+// The host layer keeps window-class locks beside the registry file.
 #include "wince/testing/runtimedir.h"
+#endif
 
 class TestWindow {
   public:
@@ -124,7 +127,7 @@ class TestWindow {
         return DefWindowProcW(window, message, wParam, lParam);
     }
 
-    std::u16string className;
+    std::basic_string<WCHAR> className;  // char16_t in the host layer, wchar_t on Windows
     HWND window = nullptr;
     WinmAppEventHandler* queue = nullptr;
 };

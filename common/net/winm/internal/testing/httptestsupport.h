@@ -17,7 +17,9 @@
 #include "common/net/winm/internal/testing/loopbackserver.h"
 #include "common/net/winm/internal/winmhttpfactory.h"
 #include "common/net/winm/internal/winmhttprequest.h"
+#ifndef _WIN32
 #include "wince/testing/net.h"
+#endif
 
 namespace winmtest {
 
@@ -121,10 +123,13 @@ class Exchange : public RequesterInterface {
 class HttpFixture : public ::testing::Test {
   protected:
     void SetUp() override {
+#ifndef _WIN32
         WinceConnMgrResetForTesting();
         // Direct unless a test says otherwise, whatever proxy the machine's
-        // environment names.
+        // environment names. (On Windows the Connection Manager is the
+        // desktop one: direct unless the Internet Settings name a proxy.)
         WinceConnMgrSetProxy(WinceConnMgrProxyMode::Fixed, u"");
+#endif
         baseline = LiveBlockCount();
         window = std::make_unique<TestWindow>();
         queue = WINM_NEW(WinmAppEventHandler)(window->Handle());
@@ -138,7 +143,9 @@ class HttpFixture : public ::testing::Test {
         delete queue;
         window.reset();
         EXPECT_EQ(LiveBlockCount(), baseline) << "tracked blocks leaked";
+#ifndef _WIN32
         WinceConnMgrResetForTesting();
+#endif
     }
 
     bool Run(Exchange& e, int timeoutMs = 60000) {

@@ -2,13 +2,21 @@
 // proxy (tinyproxy) started and stopped by the test.
 #pragma once
 
+#ifdef _WIN32
+// Before windows.h pulls in the old Winsock (the tests build with
+// WIN32_LEAN_AND_MEAN, so it does not).
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -26,11 +34,70 @@
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
 #include "wince/testing/spawn.h"
 
 extern char** environ;
+#endif
 
 namespace winmtest {
+
+// The few socket calls the helpers make, on Winsock and on POSIX sockets.
+#ifdef _WIN32
+using Socket = SOCKET;
+using SocketLength = int;
+constexpr int kShutWrite = SD_SEND;
+constexpr int kShutBoth = SD_BOTH;
+inline Socket OpenSocket() {
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started ? ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP) : INVALID_SOCKET;
+}
+inline void CloseSocket(Socket s) {
+    ::closesocket(s);
+}
+inline long SendSome(Socket s, const char* data, size_t size) {
+    return ::send(s, data, static_cast<int>(size), 0);
+}
+inline long ReceiveSome(Socket s, char* buffer, size_t size) {
+    return ::recv(s, buffer, static_cast<int>(size), 0);
+}
+inline void SetNonBlocking(Socket s) {
+    u_long on = 1;
+    ::ioctlsocket(s, FIONBIO, &on);
+}
+// True when s became writable (a connect completed) within ms.
+inline bool WritableWithin(Socket s, int ms) {
+    WSAPOLLFD p{s, POLLOUT, 0};
+    return ::WSAPoll(&p, 1, ms) > 0;
+}
+#else
+using Socket = int;
+using SocketLength = socklen_t;
+constexpr int kShutWrite = SHUT_WR;
+constexpr int kShutBoth = SHUT_RDWR;
+inline Socket OpenSocket() {
+    return ::socket(AF_INET, SOCK_STREAM, 0);
+}
+inline void CloseSocket(Socket s) {
+    ::close(s);
+}
+inline long SendSome(Socket s, const char* data, size_t size) {
+    return ::send(s, data, size, MSG_NOSIGNAL);
+}
+inline long ReceiveSome(Socket s, char* buffer, size_t size) {
+    return ::recv(s, buffer, size, 0);
+}
+inline void SetNonBlocking(Socket s) {
+    ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) | O_NONBLOCK);
+}
+inline bool WritableWithin(Socket s, int ms) {
+    pollfd p{s, POLLOUT, 0};
+    return ::poll(&p, 1, ms) > 0;
+}
+#endif
 
 struct ReceivedRequest {
     std::string method;
@@ -49,13 +116,14 @@ inline std::string Lower(std::string text) {
 // has been read.
 class Connection {
   public:
-    Connection(int fd, std::atomic<bool>* stopping, std::mutex* mutex, std::condition_variable* cv)
+    Connection(Socket fd, std::atomic<bool>* stopping, std::mutex* mutex,
+               std::condition_variable* cv)
         : fd(fd), stopping(stopping), mutex(mutex), cv(cv) {}
 
     bool Send(const std::string& bytes) {
         size_t sent = 0;
         while (sent < bytes.size()) {
-            ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            long n = SendSome(fd, bytes.data() + sent, bytes.size() - sent);
             if (n <= 0)
                 return false;
             sent += static_cast<size_t>(n);
@@ -82,12 +150,12 @@ class Connection {
     // Closes the connection at once with a reset.
     void Reset() {
         linger l{1, 0};
-        setsockopt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
-        ::shutdown(fd, SHUT_RDWR);
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l);
+        ::shutdown(fd, kShutBoth);
     }
 
     ReceivedRequest request;
-    int fd;
+    Socket fd;
 
   private:
     std::atomic<bool>* stopping;
@@ -103,22 +171,27 @@ class LoopbackServer {
     using Script = std::function<void(Connection&)>;
 
     explicit LoopbackServer(Script script, int backlog = 64) : script(std::move(script)) {
-        listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        listener = OpenSocket();
+#ifndef _WIN32
+        // (On Windows the option would let another socket take the port.)
         int one = 1;
         setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+#endif
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = 0;
         ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
         ::listen(listener, backlog);
-        socklen_t length = sizeof address;
+        SocketLength length = sizeof address;
         getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
         port = ntohs(address.sin_port);
         if (backlog > 0)
             acceptor = std::thread([this] { AcceptLoop(); });
     }
-    ~LoopbackServer() { Stop(); }
+    ~LoopbackServer() {
+        Stop();
+    }
 
     void Stop() {
         {
@@ -130,22 +203,31 @@ class LoopbackServer {
                 return;
         }
         cv.notify_all();
-        ::shutdown(listener, SHUT_RDWR);
+        ::shutdown(listener, kShutBoth);
+#ifdef _WIN32
+        // Winsock's shutdown does not end a blocked accept; closing does.
+        CloseSocket(listener);
+        listener = INVALID_SOCKET;
+#endif
         if (acceptor.joinable())
             acceptor.join();
         std::vector<std::thread> running;
         {
             std::lock_guard<std::mutex> hold(mutex);
-            for (int fd : openFds)
-                ::shutdown(fd, SHUT_RDWR);
+            for (Socket fd : openFds)
+                ::shutdown(fd, kShutBoth);
             running.swap(workers);
         }
         for (auto& t : running)
             t.join();
-        ::close(listener);
+#ifndef _WIN32
+        CloseSocket(listener);
+#endif
     }
 
-    int Port() const { return port; }
+    int Port() const {
+        return port;
+    }
     std::string Url(const std::string& path = "/m/appreq/mobilesearchapp") const {
         return "http://127.0.0.1:" + std::to_string(port) + path;
     }
@@ -160,16 +242,23 @@ class LoopbackServer {
         std::lock_guard<std::mutex> hold(mutex);
         return received;
     }
-    int Connections() const { return connections.load(); }
+    int Connections() const {
+        return connections.load();
+    }
 
   private:
     void AcceptLoop() {
         for (;;) {
-            int fd = ::accept(listener, nullptr, nullptr);
+            Socket fd = ::accept(listener, nullptr, nullptr);
+#ifdef _WIN32
+            if (fd == INVALID_SOCKET)
+                return;
+#else
             if (fd < 0)
                 return;
+#endif
             if (stopping.load()) {
-                ::close(fd);
+                CloseSocket(fd);
                 return;
             }
             connections.fetch_add(1);
@@ -184,7 +273,7 @@ class LoopbackServer {
         char buffer[4096];
         size_t headerEnd;
         while ((headerEnd = data.find("\r\n\r\n")) == std::string::npos) {
-            ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+            long n = ReceiveSome(c.fd, buffer, sizeof buffer);
             if (n <= 0)
                 return false;
             data.append(buffer, static_cast<size_t>(n));
@@ -220,7 +309,7 @@ class LoopbackServer {
         }
         c.request.body = data.substr(headerEnd + 4);
         while (c.request.body.size() < expected) {
-            ssize_t n = ::recv(c.fd, buffer, sizeof buffer, 0);
+            long n = ReceiveSome(c.fd, buffer, sizeof buffer);
             if (n <= 0)
                 return false;
             c.request.body.append(buffer, static_cast<size_t>(n));
@@ -228,7 +317,7 @@ class LoopbackServer {
         return true;
     }
 
-    void Serve(int fd) {
+    void Serve(Socket fd) {
         Connection c(fd, &stopping, &mutex, &cv);
         if (ReadRequest(c)) {
             {
@@ -240,19 +329,19 @@ class LoopbackServer {
         }
         std::lock_guard<std::mutex> hold(mutex);
         openFds.erase(std::find(openFds.begin(), openFds.end(), fd));
-        ::shutdown(fd, SHUT_WR);
-        ::close(fd);
+        ::shutdown(fd, kShutWrite);
+        CloseSocket(fd);
     }
 
     Script script;
-    int listener = -1;
+    Socket listener;
     int port = 0;
     std::atomic<bool> stopping{false};
     std::atomic<int> connections{0};
     std::mutex mutex;
     std::condition_variable cv;
     std::vector<ReceivedRequest> received;
-    std::vector<int> openFds;
+    std::vector<Socket> openFds;
     std::vector<std::thread> workers;
     std::thread acceptor;
 };
@@ -269,25 +358,25 @@ inline std::string Response(int status, const std::string& body,
 }
 
 inline int FreeLoopbackPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    Socket fd = OpenSocket();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     socklen_t length = sizeof address;
     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
+    CloseSocket(fd);
     return ntohs(address.sin_port);
 }
 
 inline bool PortAccepts(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    Socket fd = OpenSocket();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(static_cast<uint16_t>(port));
     bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
+    CloseSocket(fd);
     return ok;
 }
 
@@ -296,29 +385,29 @@ inline bool PortAccepts(int port) {
 class BlackHolePort {
   public:
     BlackHolePort() {
-        listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        listener = OpenSocket();
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
         ::listen(listener, 0);
-        socklen_t length = sizeof address;
+        SocketLength length = sizeof address;
         getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
         port = ntohs(address.sin_port);
         // Fill the queue: connect until a connect no longer completes.
         for (int i = 0; i < 8 && !blocked; ++i) {
-            int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            Socket fd = OpenSocket();
+            SetNonBlocking(fd);
             fillers.push_back(fd);
             if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
                 continue;
-            pollfd p{fd, POLLOUT, 0};
-            blocked = ::poll(&p, 1, 300) == 0;
+            blocked = !WritableWithin(fd, 300);
         }
     }
     ~BlackHolePort() {
-        for (int fd : fillers)
-            ::close(fd);
-        ::close(listener);
+        for (Socket fd : fillers)
+            CloseSocket(fd);
+        CloseSocket(listener);
     }
     bool Blocked() const { return blocked; }
     std::string Url() const {
@@ -326,12 +415,13 @@ class BlackHolePort {
     }
 
   private:
-    int listener = -1;
+    Socket listener;
     int port = 0;
     bool blocked = false;
-    std::vector<int> fillers;
+    std::vector<Socket> fillers;
 };
 
+#ifndef _WIN32
 // tinyproxy in the foreground on a free loopback port, with a configuration
 // of its own; stopped (and reaped) by the destructor, and killed with the
 // test process if that dies first.
@@ -406,5 +496,6 @@ class TinyProxy {
     bool ready = false;
     std::string directory;
 };
+#endif  // tinyproxy is a Linux program: the Windows build's tests go direct
 
 }  // namespace winmtest
