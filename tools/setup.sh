@@ -26,19 +26,23 @@ build_packages=(
   scdoc
 )
 
-# Only the tests: cross compilers, the proxy, the fuzzing compiler, tools the
-# tests call. Add a test-only package here, one a line, in order.
+# Only the tests: the Windows build (cross compilers, the installer tools wixl
+# and msiinfo), the proxy, the fuzzing compiler, tools the tests call
+# (msiextract, xmllint). Add a test-only package here, one a line, in order.
 test_packages=(
   clang
   g++-mingw-w64-x86-64
   g++-mingw-w64-x86-64-posix
   googletest
   libclang-rt-14-dev
+  libxml2-utils
   locales
+  msitools
   sqlite3
   tinyproxy
   wine
   wine64
+  wixl
 )
 
 case "${1:-}" in
