@@ -30,14 +30,32 @@ void (*g_nextText)(const char*) = NULL;
 // may only read meanwhile, so no other writer can slip in between.
 HANDLE OpenLogFile(const WCHAR* path) {
     for (int attempt = 0;; ++attempt) {
-        HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        HANDLE file =
+            CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
         if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
             attempt + 1 == kOpenAttempts) {
             return file;
         }
         Sleep(kOpenRetryMs);
     }
+}
+
+// The task writes as SYSTEM in a folder where users may create files: a link
+// planted there (symbolic or hard) would have it write into another file.
+bool IsPlainFile(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(file, &info) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && info.nNumberOfLinks == 1;
+}
+
+HANDLE OpenPlainLogFile(const WCHAR* path) {
+    HANDLE file = OpenLogFile(path);
+    if (file != INVALID_HANDLE_VALUE && !IsPlainFile(file)) {
+        CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
 }
 
 bool WriteAll(HANDLE file, const char* bytes, int count) {
@@ -121,7 +139,7 @@ bool AppendLogFileLine(const WCHAR* path, int64_t bound, const char* text, int c
                   now.wSecond % 100u);
     const int64_t lineBytes = kStampBytes + count + kEndBytes;
 
-    HANDLE file = OpenLogFile(path);
+    HANDLE file = OpenPlainLogFile(path);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -142,7 +160,7 @@ bool AppendLogFileLine(const WCHAR* path, int64_t bound, const char* text, int c
         if (!MoveFileExW(path, older, MOVEFILE_REPLACE_EXISTING)) {
             return false;
         }
-        file = OpenLogFile(path);
+        file = OpenPlainLogFile(path);
         if (file == INVALID_HANDLE_VALUE) {
             return false;
         }

@@ -23,6 +23,7 @@ void InstallFileLog(void (*next)(const KString& line), void (*nextText)(const ch
 // Appends "<UTC time> <text>\r\n" to the file at `path` in one piece, moving
 // the file to `path`.1 first when the line would take it past `bound`.
 // Returns false when the line was left out (no folder, a file another
-// program holds, a full disk, a copy that cannot be replaced): never a part
+// program holds, a full disk, a copy that cannot be replaced, a file that is
+// a link): never a part
 // of a line, never a file past the bound. Does not allocate.
 bool AppendLogFileLine(const WCHAR* path, int64_t bound, const char* text, int count);

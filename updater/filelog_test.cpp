@@ -110,4 +110,15 @@ TEST_F(FileLogTest, AnOlderCopyThatCannotBeReplacedKeepsTheBound) {
     EXPECT_EQ(Texts(older_), "one.....|two.....|");
 }
 
+TEST_F(FileLogTest, ALinkPlantedInTheFolderIsNotWrittenThrough) {
+    std::wstring other = folder_ + L"\\other.txt";
+    HANDLE file = CreateFileW(other.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+    ASSERT_TRUE(CreateHardLinkW(path_.c_str(), other.c_str(), NULL));
+    EXPECT_FALSE(Append("into another file"));
+    EXPECT_EQ(Read(other), "");
+    DeleteFileW(other.c_str());
+}
+
 }  // namespace
