@@ -52,8 +52,8 @@ fi
 
 # table NAME: the rows of a table, tab-separated, without the three header rows.
 table() { msiinfo export "$output" "$1" | tr -d '\r' | tail -n +4; }
-# seq ACTION: the action's sequence number in InstallExecuteSequence.
-seq() { table InstallExecuteSequence | awk -F'\t' -v a="$1" '$1 == a {print $3}'; }
+# sequence_of ACTION: the action's sequence number in InstallExecuteSequence.
+sequence_of() { table InstallExecuteSequence | awk -F'\t' -v a="$1" '$1 == a {print $3}'; }
 
 msiinfo suminfo "$output" >/dev/null || fail "msiinfo cannot read it"
 [[ $(table Property | awk -F'\t' '$1 == "ProductCode" {print $2}') == "{$product_code}" ]] ||
@@ -63,10 +63,10 @@ msiinfo suminfo "$output" >/dev/null || fail "msiinfo cannot read it"
 [[ $(table File | cut -f3 | sort | tr '\n' ' ') == "cellcore.dll mmtimer.dll updater-task.xml updater.exe " ]] ||
   fail "the File table is not the four program files"
 
-initialize=$(seq InstallInitialize)
-finalize=$(seq InstallFinalize)
-validate=$(seq InstallValidate)
-remove_existing=$(seq RemoveExistingProducts)
+initialize=$(sequence_of InstallInitialize)
+finalize=$(sequence_of InstallFinalize)
+validate=$(sequence_of InstallValidate)
+remove_existing=$(sequence_of RemoveExistingProducts)
 # ICE63: the old version goes between InstallValidate and InstallInitialize.
 [[ -n $remove_existing ]] && ((validate < remove_existing && remove_existing < initialize)) ||
   fail "RemoveExistingProducts ($remove_existing) is not between InstallValidate and InstallInitialize"
@@ -75,7 +75,7 @@ remove_existing=$(seq RemoveExistingProducts)
 while IFS=$'\t' read -r action type _; do
   ((type & 0x400)) || continue
   ((type & 0x800)) || fail "$action runs impersonated"
-  at=$(seq "$action")
+  at=$(sequence_of "$action")
   [[ -n $at ]] && ((initialize < at && at < finalize)) ||
     fail "deferred action $action ($at) is not between InstallInitialize and InstallFinalize"
 done < <(table CustomAction)

@@ -3,6 +3,7 @@
 # task's command, a second install, an upgrade, a refused downgrade, an
 # uninstall, and a failed task registration that rolls the install back.
 # Sourced by tools/wine-test.sh after the base cases, with its helpers.
+# shellcheck disable=SC2154 # its variables (work, win_build, wine_limit, ...)
 #
 # Wine keeps only a registered task's name and settings and never runs tasks,
 # so the task's contents are checked from its XML; its MSI tables are checked
@@ -60,7 +61,7 @@ task_xml=$(find "$work/msi-files" -name updater-task.xml)
 xmllint --noout "$task_xml" || fail "msi: the task XML is not well-formed"
 # task_field PATH: the text at a path of elements below Task.
 task_field() {
-  local xpath= step
+  local xpath='' step
   for step in $1; do xpath+="/*[local-name()='$step']"; done
   xmllint --xpath "string(/*[local-name()='Task']$xpath)" "$task_xml"
 }
@@ -120,9 +121,12 @@ grep -Eq "^$reason" "$work/wine.err" || fail "msi: stderr lacks the reason line"
 stop_service
 
 say "msi: the same version again, an upgrade, a refused downgrade"
+# Installing the same package again registers a lost task anew.
+rm "$(unix "$msi_task")"
 msi_exec /i "$(timeout 30 winepath -w "$msi_file")"
 ((msi_rc == 0)) || fail "msi: the second install exited with $msi_rc"
 [[ $(msi_entries) == "$msi_version Ambrel" ]] || fail "msi: after the second install [$(msi_entries)]"
+[[ -f $(unix "$msi_task") ]] || fail "msi: the second install did not register the task again"
 packaging/windows/build-msi.sh "$msi_next" "$win_build/program" "$work/next.msi"
 msi_exec /i "$(timeout 30 winepath -w "$work/next.msi")"
 ((msi_rc == 0)) || fail "msi: the upgrade to $msi_next exited with $msi_rc"
