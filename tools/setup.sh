@@ -27,8 +27,10 @@ build_packages=(
   scdoc
 )
 
-# Only the tests: cross compilers, the proxy, the fuzzing compiler, tools the
-# tests call (systemd-analyze, and man for the units' Documentation=). Add a test-only package here, one a line, in order.
+# Only the tests: the Windows build (cross compilers, the installer tools wixl
+# and msiinfo), the proxy, the fuzzing compiler, tools the tests call
+# (msiextract, xmllint, systemd-analyze, and man for the units' Documentation=).
+# Add a test-only package here, one a line, in order.
 test_packages=(
   clang
   curl
@@ -36,13 +38,16 @@ test_packages=(
   g++-mingw-w64-x86-64-posix
   googletest
   libclang-rt-14-dev
+  libxml2-utils
   locales
   man-db
+  msitools
   sqlite3
   systemd
   tinyproxy
   wine
   wine64
+  wixl
 )
 
 case "${1:-}" in

@@ -6,6 +6,9 @@
 #include "common/base/growablearray.h"
 #include "common/base/internal/winmkstring/kstring.h"
 #include "common/base/log.h"
+#if defined(_WIN32) && !defined(_WIN32_WCE)
+#include "updater/filelog.h"
+#endif
 
 namespace {
 
@@ -66,6 +69,9 @@ void InstallLogFromEnvironment() {
     LogLevel = ParseLogLevel(std::getenv("WINM_LOG_LEVEL"));
     SetLogSink(WriteToStderr);
     SetLogTextSink(WriteTextToStderr);
+#if defined(_WIN32) && !defined(_WIN32_WCE)
+    InstallFileLog(WriteToStderr, WriteTextToStderr);
+#endif
 }
 
 void RemoveLog() {

@@ -1,0 +1,158 @@
+# Wine group `msi`: the installer (build/windows/winm-updater-<version>-x64.msi)
+# in prefixes of its own: the task's XML, a silent install, a run of the
+# task's command, a second install, an upgrade, a refused downgrade, an
+# uninstall, and a failed task registration that rolls the install back.
+# Sourced by tools/wine-test.sh after the base cases, with its helpers.
+# shellcheck disable=SC2154 # its variables (work, win_build, wine_limit, ...)
+#
+# Wine keeps only a registered task's name and settings and never runs tasks,
+# so the task's contents are checked from its XML; its MSI tables are checked
+# by the build (packaging/windows/build-msi.sh), for this version and for the
+# higher one built here.
+
+for tool in wixl msiinfo msiextract xmllint; do
+  command -v "$tool" >/dev/null || fail "$tool not found (run tools/setup.sh --test)"
+done
+msi_version=$(sed -n 's/^project(winm_updater VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+msi_file=$win_build/winm-updater-$msi_version-x64.msi
+[[ -f $msi_file ]] || fail "msi: $msi_file was not built"
+msi_next=${msi_version%.*}.$((${msi_version##*.} + 1))
+msi_shared_prefix=$WINEPREFIX
+msi_task='C:\windows\system32\tasks\Ambrel\SearchPlugin Updater'
+msi_folder='C:\Program Files\Ambrel\SearchPlugin Updater'
+msi_log_folder='C:\ProgramData\Ambrel\SearchPlugin Updater'
+msi_uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+
+# msi_prefix NAME: a fresh prefix of this group's, in place of the stage's.
+msi_prefix() {
+  [[ $WINEPREFIX == "$msi_shared_prefix" ]] || msi_drop_prefix
+  export WINEPREFIX=$work/msi-$1
+  timeout "$wine_limit" wineboot -i >/dev/null 2>&1 || fail "msi: wineboot"
+  wreg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+  timeout "$wine_limit" wineserver -w || fail "msi: the wineserver did not exit"
+}
+msi_drop_prefix() {
+  timeout 30 wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+  export WINEPREFIX=$msi_shared_prefix
+}
+# unix PATH: a Windows path in the current prefix.
+unix() { timeout "$wine_limit" winepath -u "$1" 2>/dev/null | tr -d '\r'; }
+# msi_exec ARGS...: msiexec, silent; its exit code in $msi_rc, its log in
+# $work/msiexec.log.
+msi_exec() {
+  msi_rc=0
+  timeout "$wine_limit" wine msiexec "$@" /qn /l*v "$(timeout 30 winepath -w "$work/msiexec.log")" \
+    >/dev/null 2>&1 || msi_rc=$?
+}
+# The uninstall entries of the updater, one "DisplayVersion Publisher" line each.
+msi_entries() {
+  { wreg query "$msi_uninstall" /s 2>/dev/null || true; } | tr -d '\r' | awk -F'    ' '
+    /^HKEY/ { if (name == "Ambrel SearchPlugin Updater") print version, publisher; name = "" }
+    $2 == "DisplayName" { name = $4 } $2 == "DisplayVersion" { version = $4 } $2 == "Publisher" { publisher = $4 }
+    END { if (name == "Ambrel SearchPlugin Updater") print version, publisher }'
+}
+
+say "msi: the task's XML"
+msiextract -C "$work/msi-files" "$msi_file" >/dev/null || fail "msi: msiextract"
+task_xml=$(find "$work/msi-files" -name updater-task.xml)
+[[ -n $task_xml ]] || fail "msi: no updater-task.xml in the package"
+[[ $(head -c 2 "$task_xml" | od -An -tx1 | tr -d ' ') == fffe ]] || fail "msi: the task XML is not UTF-16LE"
+xmllint --noout "$task_xml" || fail "msi: the task XML is not well-formed"
+# task_field PATH: the text at a path of elements below Task.
+task_field() {
+  local xpath='' step
+  for step in $1; do xpath+="/*[local-name()='$step']"; done
+  xmllint --xpath "string(/*[local-name()='Task']$xpath)" "$task_xml"
+}
+expect_task() { # PATH VALUE
+  [[ $(task_field "$1") == "$2" ]] || fail "msi: task $1 is '$(task_field "$1")', expected '$2'"
+}
+expect_task "Principals Principal UserId" S-1-5-18
+expect_task "Triggers CalendarTrigger ScheduleByDay DaysInterval" 1
+expect_task "Triggers CalendarTrigger RandomDelay" PT4H
+expect_task "Settings StartWhenAvailable" true
+expect_task "Settings ExecutionTimeLimit" PT10M
+expect_task "Settings MultipleInstancesPolicy" IgnoreNew
+expect_task "Actions Exec Command" '%ProgramFiles%\Ambrel\SearchPlugin Updater\updater.exe'
+
+say "msi: silent install"
+msi_prefix lifecycle
+msi_exec /i "$(timeout 30 winepath -w "$msi_file")"
+((msi_rc == 0)) || fail "msi: install exited with $msi_rc"
+folder=$(unix "$msi_folder")
+[[ $(ls "$folder" | tr '\n' ' ') == "cellcore.dll mmtimer.dll updater-task.xml updater.exe " ]] ||
+  fail "msi: the program folder holds [$(ls "$folder" | tr '\n' ' ')]"
+cmp -s "$folder/updater.exe" "$win_build/program/updater.exe" || fail "msi: another updater.exe was installed"
+grep -aq 'level="asInvoker"' "$folder/updater.exe" && ! grep -aq requireAdministrator "$folder/updater.exe" ||
+  fail "msi: updater.exe lacks its asInvoker manifest"
+[[ $(msi_entries) == "$msi_version Ambrel" ]] || fail "msi: uninstall entries [$(msi_entries)]"
+icon=$({ wreg query 'HKLM\Software\Classes\Installer\Products' /s 2>/dev/null || true; } |
+  tr -d '\r' | awk -F'    ' '$2 == "ProductIcon" && $4 ~ /updater\.ico$/ {print $4}')
+[[ -n $icon && -f $(unix "$icon") ]] || fail "msi: the entry has no icon ('$icon')"
+[[ -f $(unix "$msi_task") ]] || fail "msi: the task was not registered"
+log_dir=$(unix "$msi_log_folder")
+[[ -d $log_dir ]] || fail "msi: the log folder was not created"
+
+say "msi: the task's command against the reference service"
+command=$(xmllint --xpath "string(//*[local-name()='Command'])" "$folder/updater-task.xml")
+command=${command/\%ProgramFiles\%/C:\\Program Files}
+# Without its folder the file log stays silent and the run goes on.
+mv "$log_dir" "$log_dir.away"
+start_service
+rc=0
+env -u WINM_LOG_LEVEL timeout "$run_limit" wine "$command" >/dev/null 2>"$work/wine.err" || rc=$?
+((rc == 0)) || fail "msi: the run without a log folder exited with $rc"
+[[ ! -e $log_dir ]] || fail "msi: the updater created the log folder"
+expect_names "msi: run without a log folder" zel update_notification response_message response_url upgrade_before
+mv "$log_dir.away" "$log_dir"
+stop_service
+start_service --fail-check status
+rc=0
+env -u WINM_LOG_LEVEL timeout "$run_limit" wine "$command" >/dev/null 2>"$work/wine.err" || rc=$?
+((rc == 0)) || fail "msi: the task's command exited with $rc"
+expect_value "msi: failed check" last_update_check REG_DWORD 0x0
+reason='\*\*W: update check failed: HTTP status 503'
+grep -Eq "^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z $reason"$'\r$' "$log_dir/updater.log" || {
+  cat "$log_dir/updater.log" >&2
+  fail "msi: the log lacks the reason line"
+}
+grep -Eq "^$reason" "$work/wine.err" || fail "msi: stderr lacks the reason line"
+stop_service
+
+say "msi: the same version again, an upgrade, a refused downgrade"
+# Installing the same package again registers a lost task anew.
+rm "$(unix "$msi_task")"
+msi_exec /i "$(timeout 30 winepath -w "$msi_file")"
+((msi_rc == 0)) || fail "msi: the second install exited with $msi_rc"
+[[ $(msi_entries) == "$msi_version Ambrel" ]] || fail "msi: after the second install [$(msi_entries)]"
+[[ -f $(unix "$msi_task") ]] || fail "msi: the second install did not register the task again"
+packaging/windows/build-msi.sh "$msi_next" "$win_build/program" "$work/next.msi"
+msi_exec /i "$(timeout 30 winepath -w "$work/next.msi")"
+((msi_rc == 0)) || fail "msi: the upgrade to $msi_next exited with $msi_rc"
+[[ $(msi_entries) == "$msi_next Ambrel" ]] || fail "msi: after the upgrade [$(msi_entries)]"
+[[ -f $(unix "$msi_task") && -f $folder/updater.exe ]] || fail "msi: the upgrade lost the task or the program"
+msi_exec /i "$(timeout 30 winepath -w "$msi_file")"
+((msi_rc != 0)) || fail "msi: the downgrade to $msi_version was installed"
+[[ $(msi_entries) == "$msi_next Ambrel" ]] || fail "msi: after the downgrade [$(msi_entries)]"
+
+say "msi: uninstall"
+values_wine >"$work/values.installed"
+msi_exec /x "$(timeout 30 winepath -w "$work/next.msi")"
+((msi_rc == 0)) || fail "msi: the uninstall exited with $msi_rc"
+[[ ! -e $folder ]] || fail "msi: the program folder stayed"
+[[ -z $(msi_entries) ]] || fail "msi: the uninstall entry stayed"
+[[ ! -e $(unix "$msi_task") ]] || fail "msi: the task stayed"
+[[ -f $log_dir/updater.log ]] || fail "msi: the log went"
+values_wine | diff -u "$work/values.installed" - >&2 || fail "msi: the uninstall changed the plug-in's values"
+msi_drop_prefix
+
+say "msi: a failed task registration rolls the install back"
+msi_prefix rollback
+# A file where the task's folder belongs makes schtasks fail.
+printf x >"$(unix 'C:\windows\system32\tasks')/Ambrel"
+msi_exec /i "$(timeout 30 winepath -w "$msi_file")"
+((msi_rc != 0)) || fail "msi: the install succeeded without its task"
+[[ -z $(ls -A "$(unix "$msi_folder")" 2>/dev/null) ]] || fail "msi: program files stayed after the rollback"
+[[ -z $(msi_entries) ]] || fail "msi: an uninstall entry stayed after the rollback"
+msi_drop_prefix
