@@ -324,21 +324,21 @@ std::string ConnectTo(int port) {
     return std::string(WINM_SERVICE_HOSTPORT) + ":127.0.0.1:" + std::to_string(port);
 }
 
-Process StartUpdater(Sandbox& sandbox, const std::string& name, const Environment& extra) {
+Process StartUpdater(Sandbox& sandbox, const std::string& name, const Environment& extra,
+                     const std::string& program) {
     Environment env = sandbox.env();
     for (const auto& [key, value] : extra) {
         env[key] = value;
     }
-    return Process({WINM_UPDATER_PATH}, env, sandbox.Path(name + ".out"),
-                   sandbox.Path(name + ".err"));
+    return Process({program}, env, sandbox.Path(name + ".out"), sandbox.Path(name + ".err"));
 }
 
-RunResult RunUpdater(Sandbox& sandbox, const Environment& extra,
-                     std::chrono::milliseconds timeout) {
+RunResult RunUpdater(Sandbox& sandbox, const Environment& extra, std::chrono::milliseconds timeout,
+                     const std::string& program) {
     static int runs = 0;
     std::string name = "updater" + std::to_string(++runs);
     Clock::time_point start = Clock::now();
-    Process process = StartUpdater(sandbox, name, extra);
+    Process process = StartUpdater(sandbox, name, extra, program);
     RunResult result;
     result.exitCode = process.Wait(timeout);
     result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);

@@ -100,10 +100,13 @@ struct RunResult {
     std::string errors;  // stderr
 };
 
-// Runs the updater to its end (killed after timeout, exitCode -1).
+// Runs the updater (or another build of it) to its end (killed after
+// timeout, exitCode -1).
 RunResult RunUpdater(Sandbox& sandbox, const Environment& extra = {},
-                     std::chrono::milliseconds timeout = std::chrono::seconds(90));
-Process StartUpdater(Sandbox& sandbox, const std::string& name, const Environment& extra = {});
+                     std::chrono::milliseconds timeout = std::chrono::seconds(90),
+                     const std::string& program = WINM_UPDATER_PATH);
+Process StartUpdater(Sandbox& sandbox, const std::string& name, const Environment& extra = {},
+                     const std::string& program = WINM_UPDATER_PATH);
 
 // Waits until file contains text.
 bool WaitForText(const std::string& path, const std::string& text,
