@@ -31,6 +31,13 @@ function(winm_read_answer_key pem id out_var)
     RESULT_VARIABLE status
     OUTPUT_QUIET ERROR_VARIABLE errors)
   if(NOT status EQUAL 0 OR NOT EXISTS "${der}")
+    # A public key of another kind has no point to convert.
+    execute_process(COMMAND ${WINM_OPENSSL} pkey -pubin -in "${pem}" -noout
+                    RESULT_VARIABLE plain OUTPUT_QUIET ERROR_QUIET)
+    if(plain EQUAL 0)
+      message(FATAL_ERROR "WINM_ANSWER_KEY: ${pem} is not an ECDSA P-256 (prime256v1) public "
+                          "key; make one with: openssl ecparam -name prime256v1 -genkey")
+    endif()
     message(FATAL_ERROR "WINM_ANSWER_KEY: ${pem} holds no readable PEM public key "
                         "(a private key or another format?)")
   endif()

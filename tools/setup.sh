@@ -20,7 +20,9 @@ build_packages=(
   libgtest-dev
   libicu-dev
   libsqlite3-dev
+  libssl-dev
   ninja-build
+  openssl
   pkgconf
   python3
   scdoc
