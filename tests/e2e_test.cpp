@@ -522,6 +522,61 @@ TEST(SignedAnswers, ABuildWithoutAKeyIgnoresASigningServiceAndSendsNoKey) {
     EXPECT_EQ(values.size(), 5u);
     EXPECT_EQ(values["zel"].data, "zel-first");
 }
+
+// The build setting, configured in a project of its own: anything but a
+// P-256 public key and an id from 1 to 255 stops configuring.
+TEST(SignedAnswers, TheKeySettingRefusesAnythingButAP256PublicKeyAndAnId) {
+    Sandbox sandbox;
+    const std::string openssl = WINM_OPENSSL_PATH;
+    auto run = [&](const std::string& command) {
+        return std::system((command + " >" + sandbox.Path("cmd.out") + " 2>&1").c_str());
+    };
+    ASSERT_EQ(
+        run(openssl + " ecparam -name prime256v1 -genkey -noout -out " + sandbox.Path("p256.pem")),
+        0);
+    ASSERT_EQ(run(openssl + " ec -in " + sandbox.Path("p256.pem") + " -pubout -out " +
+                  sandbox.Path("p256.pub")),
+              0);
+    ASSERT_EQ(
+        run(openssl + " ecparam -name secp384r1 -genkey -noout -out " + sandbox.Path("p384.pem")),
+        0);
+    ASSERT_EQ(run(openssl + " ec -in " + sandbox.Path("p384.pem") + " -pubout -out " +
+                  sandbox.Path("p384.pub")),
+              0);
+    {
+        std::ofstream project(sandbox.Path("CMakeLists.txt"));
+        project << "cmake_minimum_required(VERSION 3.25)\nproject(key NONE)\n"
+                << "include(" WINM_SOURCE_DIR "/cmake/AnswerKey.cmake)\n";
+    }
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{sandbox.Path("p256.pub"), "7"}, ""},
+        {{sandbox.Path("p384.pub"), "7"}, "is not an ECDSA P-256 (prime256v1) public key"},
+        {{sandbox.Path("p256.pem"), "7"}, "holds no readable PEM public key"},
+        {{sandbox.Path("missing.pub"), "7"}, "cannot read"},
+        {{sandbox.Path("p256.pub"), "0"}, "must be a number from 1 to 255"},
+        {{sandbox.Path("p256.pub"), "256"}, "must be a number from 1 to 255"},
+        {{sandbox.Path("p256.pub"), ""}, "are set together or not at all"},
+    };
+    int n = 0;
+    for (const auto& [settings, refusal] : cases) {
+        SCOPED_TRACE(settings[0] + " id " + settings[1]);
+        const std::string build = sandbox.Path("build" + std::to_string(++n));
+        int status =
+            run(std::string(WINM_CMAKE_PATH) + " -S " + sandbox.dir() + " -B " + build +
+                " -DWINM_ANSWER_KEY=" + settings[0] + " -DWINM_ANSWER_KEY_ID=" + settings[1]);
+        // CMake wraps its messages: rejoin the lines.
+        std::string output = ReadFile(sandbox.Path("cmd.out"));
+        for (size_t at; (at = output.find("\n  ")) != std::string::npos;)
+            output.replace(at, 3, " ");
+        if (refusal.empty()) {
+            EXPECT_EQ(status, 0) << output;
+            EXPECT_NE(output.find("Answer key id 7"), std::string::npos) << output;
+        } else {
+            EXPECT_NE(status, 0) << output;
+            EXPECT_NE(output.find(refusal), std::string::npos) << output;
+        }
+    }
+}
 #endif
 
 }  // namespace
