@@ -43,3 +43,5 @@ program=$signed_program run_wine WINM_LOG_LEVEL=1
 expect_names "tampered" zel last_update_check
 expect_value "tampered" zel REG_SZ kept
 expect_value "tampered" last_update_check REG_DWORD 0x0
+grep -q "update check failed: the answer's signature does not verify" "$work/wine.err" ||
+  fail "tampered: level 1 does not say why: $(tr -d '\r' <"$work/wine.err" | head -c 400)"
