@@ -5,11 +5,6 @@
 #pragma once
 
 #include "wince.h"
-#ifdef _WIN32
-#include <bcrypt.h>
-#else
-#include "wince/bcrypt.h"
-#endif
 
 #include "common/base/trackedalloc.h"
 
