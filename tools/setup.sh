@@ -20,6 +20,7 @@ build_packages=(
   libgtest-dev
   libicu-dev
   libsqlite3-dev
+  libssl-dev
   ninja-build
   openssl
   pkgconf

@@ -34,6 +34,7 @@ GenericNeskRequest::~GenericNeskRequest() {
         innerRequest_ = nullptr;
         inner->Cancel();
     }
+    delete signature_;
 }
 
 bool GenericNeskRequest::BuildBody() {
@@ -76,10 +77,23 @@ bool GenericNeskRequest::BuildBody() {
 bool GenericNeskRequest::Prepare() {
     if (!BuildBody())
         return false;
+    if (const AnswerKey* key = BuiltInAnswerKey()) {
+        // Never an unsigned exchange: without the cryptography nothing is sent.
+        signature_ = WINM_NEW(AnswerSignature)(*key);
+        if (signature_ == nullptr || !signature_->Begin()) {
+            signatureVerdict_ = SignatureVerdict::kNoCryptography;
+            return false;
+        }
+    }
     HttpRequestInterface* http = factory_->CreateRequest(ProtocolEndpointUrl(), &requestBody_,
                                                          &responseBody_, &transportError_);
     if (http == nullptr)
         return false;
+    if (signature_ != nullptr) {
+        const GrowableArray name =
+            GrowableArray::View(kAnswerKeyHeader, static_cast<int>(sizeof kAnswerKeyHeader - 1), 1);
+        http->AddHeader(name, signature_->keyValue());
+    }
     SetInnerRequest(http);
     http_ = http;
     requester_ = nullptr;
@@ -95,6 +109,25 @@ void GenericNeskRequest::OnInnerFailed() {
 }
 
 KString GenericNeskRequest::FailureText() const {
+    switch (signatureVerdict_) {
+        case SignatureVerdict::kGood:
+            break;
+        case SignatureVerdict::kMissing:
+            return KString("the answer's signature is missing");
+        case SignatureVerdict::kMalformed:
+            return KString("the answer's signature does not verify: malformed Winm-Signature");
+        case SignatureVerdict::kOtherKey:
+            return KString::Format(
+                "the answer's signature does not verify: made with key id %d, this build has "
+                "key id %d",
+                signature_->otherKeyId(), static_cast<int>(BuiltInAnswerKey()->id));
+        case SignatureVerdict::kDoesNotVerify:
+            return KString("the answer's signature does not verify");
+        case SignatureVerdict::kNoCryptography:
+            return KString(
+                "the answer's signature cannot be checked: the platform's cryptography (bcrypt) "
+                "is not usable");
+    }
     if (failedStatus_ != 0 && (failedStatus_ < 200 || failedStatus_ >= 400))
         return KString::Format("HTTP status %d", static_cast<int>(failedStatus_));
     if (!transportError_.text.IsEmpty())
@@ -106,7 +139,55 @@ KString GenericNeskRequest::FailureText() const {
     return KString("the request could not be made");
 }
 
+bool GenericNeskRequest::AnswerSignatureHolds() {
+    int count = 0;
+    GrowableArray first(1);
+    HeaderFieldIteratorInterface* headers =
+        http_ != nullptr ? http_->CreateHeaderFieldIterator() : nullptr;
+    if (headers != nullptr) {
+        const int nameLength = static_cast<int>(sizeof kAnswerSignatureHeader - 1);
+        for (headers->First(); !headers->IsDone(); headers->Next()) {
+            const GrowableArray* name = headers->GetName();
+            if (name->count != nameLength)
+                continue;
+            bool same = true;
+            for (int i = 0; i < nameLength && same; ++i) {
+                uint8_t c = name->Bytes()[i];
+                if (c >= 'A' && c <= 'Z')
+                    c = static_cast<uint8_t>(c - 'A' + 'a');
+                char expected = kAnswerSignatureHeader[i];
+                if (expected >= 'A' && expected <= 'Z')
+                    expected = static_cast<char>(expected - 'A' + 'a');
+                same = c == static_cast<uint8_t>(expected);
+            }
+            if (!same || ++count > 1)
+                continue;
+            // Only as much as a valid value can hold (and one byte more, to
+            // tell an overlong one) is copied; trailing blanks are not part
+            // of the value.
+            const GrowableArray* value = headers->GetValue();
+            int length = value->count;
+            while (length > 0 &&
+                   (value->Bytes()[length - 1] == ' ' || value->Bytes()[length - 1] == '\t'))
+                --length;
+            if (length > kMaxSignatureValueLength + 1)
+                length = kMaxSignatureValueLength + 1;
+            first.InsertAt(first.End(), length, value->Bytes());
+        }
+        delete headers;
+    }
+    signatureVerdict_ = signature_->Check(count, first, requestBody_, responseBody_);
+    return signatureVerdict_ == SignatureVerdict::kGood;
+}
+
 void GenericNeskRequest::OnInnerComplete() {
+    // The signature is checked before anything of the answer is read.
+    if (signature_ != nullptr && !AnswerSignatureHolds()) {
+        http_ = nullptr;
+        exchangeCompleted_ = true;
+        succeeded_ = false;
+        return;
+    }
     http_ = nullptr;
     exchangeCompleted_ = true;
     NeskResponseParser response(&responseBody_);

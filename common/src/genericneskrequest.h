@@ -7,6 +7,7 @@
 
 #include "common/base/growablearray.h"
 #include "common/base/internal/winmkstring/kstring.h"
+#include "common/src/answersignature.h"
 #include "common/src/clientheaderinterface.h"
 #include "common/src/httprequestinterface.h"
 #include "common/src/neskstream.h"
@@ -25,8 +26,9 @@ class GenericNeskRequest : public RequestAdapter {
     ~GenericNeskRequest() override;
 
     // Builds the body and creates (does not start) the HTTP request. False
-    // when the body cannot be built soundly or the factory makes no request;
-    // Start() then reports OnFailed without sending anything.
+    // when the body cannot be built soundly, the factory makes no request or
+    // (with an answer key) the platform cannot check signatures; Start()
+    // then reports OnFailed without sending anything.
     bool Prepare();
 
     // The response walk.
@@ -75,4 +77,13 @@ class GenericNeskRequest : public RequestAdapter {
     int32_t failedStatus_ = 0;
     bool exchangeFailed_ = false;
     bool exchangeCompleted_ = false;
+
+  private:
+    // With an answer key: false (and the request failed) unless the answer
+    // carries a signature that verifies for this request.
+    bool AnswerSignatureHolds();
+
+    // Only with an answer key built in: this exchange's nonce and check.
+    AnswerSignature* signature_ = nullptr;
+    SignatureVerdict signatureVerdict_ = SignatureVerdict::kGood;
 };

@@ -7,6 +7,7 @@
 //                  [--deadline MILLISECONDS] [--fail-zel MODE] [--fail-check MODE]
 //                  [--fail-status CODE] [--delay-zel MS] [--delay-check MS]
 //                  [--tls-cert FILE --tls-key FILE]
+//                  [--sign-key FILE --sign-key-id N]... [--sign-fault none|nonce|body]
 //   MODE: none, status (an HTTP error), close (the connection is closed after
 //   the headers), version (an answer with envelope version 2), foreign-id (an
 //   answer for another request id), html (status 200 with a web page, as a
@@ -30,10 +31,12 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tools/update-service/answersigner.h"
 #include "tools/update-service/servicecodec.h"
 
 namespace {
@@ -58,6 +61,10 @@ struct Options {
     // HTTPS: the server's certificate chain and key, PEM files.
     std::string tlsCert;
     std::string tlsKey;
+    // Signed answers: key files and ids, paired in order.
+    std::vector<std::string> signKeys;
+    std::vector<std::string> signKeyIds;
+    SignFault signFault = SignFault::kNone;
 };
 
 void Usage() {
@@ -70,7 +77,9 @@ void Usage() {
                  "         [--delay-zel MILLISECONDS] [--delay-check MILLISECONDS]\n"
                  "         [--tls-cert FILE --tls-key FILE (serve HTTPS)]\n"
                  "  MODE: none | status | close | version | foreign-id | html\n"
-                 "        | cut (the answer message loses its last byte)\n");
+                 "        | cut (the answer message loses its last byte)\n"
+                 "         [--sign-key PEM-PRIVATE-KEY --sign-key-id 1-255]...\n"
+                 "         [--sign-fault none | nonce | body]\n");
 }
 
 bool ParseMode(const std::string& text, FailMode& mode) {
@@ -115,6 +124,27 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         if (name == "--help" || name == "-h") {
             Usage();
             std::exit(0);
+        }
+        // Signed answers: each key file with its id; faults for the tests.
+        if (name == "--sign-key" || name == "--sign-key-id" || name == "--sign-fault") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "update-service: %s needs a value\n", name.c_str());
+                return false;
+            }
+            std::string value = argv[++i];
+            if (name == "--sign-key") {
+                options.signKeys.push_back(value);
+            } else if (name == "--sign-key-id") {
+                options.signKeyIds.push_back(value);
+            } else if (value == "none" || value == "nonce" || value == "body") {
+                options.signFault = value == "none"    ? SignFault::kNone
+                                    : value == "nonce" ? SignFault::kNonce
+                                                       : SignFault::kBody;
+            } else {
+                std::fprintf(stderr, "update-service: unknown sign fault %s\n", value.c_str());
+                return false;
+            }
+            continue;
         }
         static const char* const kKnown[] = {
             "--listen",    "--port",         "--port-file",  "--log",
@@ -268,6 +298,26 @@ void Answer(const Options& options, const DecodedRequest& request, httplib::Resp
     response.set_content(std::string(body.begin(), body.end()), "application/octet-stream");
 }
 
+// With signing keys, a body answer gets its Winm-Signature; the log line
+// gains the request's Winm-Key and the signature sent.
+void SignAnswer(const AnswerSigner& signer, const httplib::Request& request,
+                httplib::Response& response, std::string& line) {
+    const std::string keyValue = request.get_header_value("Winm-Key");
+    std::string signature;
+    // An answer streamed by a content provider (the close mode) has no body
+    // to sign.
+    if (!signer.empty() && !response.content_provider_) {
+        signature = signer.Sign(request.body, response.body, keyValue);
+        if (!signature.empty())
+            response.set_header("Winm-Signature", signature);
+    }
+    if ((!signer.empty() || !keyValue.empty()) && !line.empty() && line.back() == '}') {
+        line.pop_back();
+        line += ",\"winm_key\":" + JsonQuote(keyValue.substr(0, 100)) +
+                ",\"signature\":" + JsonQuote(signature) + "}";
+    }
+}
+
 }  // namespace
 
 // The server: HTTPS with the certificate and key, else plain HTTP.
@@ -296,6 +346,21 @@ int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         return 2;
+    }
+    AnswerSigner signer;
+    signer.fault = options.signFault;
+    if (options.signKeys.size() != options.signKeyIds.size()) {
+        std::fprintf(stderr, "update-service: every --sign-key needs its --sign-key-id\n");
+        return 2;
+    }
+    for (size_t k = 0; k < options.signKeys.size(); ++k) {
+        unsigned long id = 0;
+        std::string error = "bad key id " + options.signKeyIds[k] + " (1-255)";
+        if (!ParseNumber(options.signKeyIds[k], 255, id) || id == 0 ||
+            !signer.AddKey(options.signKeys[k], static_cast<int>(id), error)) {
+            std::fprintf(stderr, "update-service: %s\n", error.c_str());
+            return 2;
+        }
     }
     RequestLog log(options.logFile);
     if (!log.ok()) {
@@ -347,8 +412,11 @@ int main(int argc, char** argv) {
             response.set_content("undecodable request: " + decoded.error + "\n", "text/plain");
             reply = "status 400";
         }
+        std::string line =
+            DescribeRequestJson(log.Next(), decoded, reply, request.get_header_value("Via"));
+        SignAnswer(signer, request, response, line);
         // Logged on arrival, so a delayed answer is already visible.
-        log.Write(DescribeRequestJson(log.Next(), decoded, reply, request.get_header_value("Via")));
+        log.Write(line);
         int delay = decoded.requestType == kZelType     ? options.delayZelMilliseconds
                     : decoded.requestType == kCheckType ? options.delayCheckMilliseconds
                                                         : 0;

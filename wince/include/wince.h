@@ -17,6 +17,7 @@
 #include <windows.h>
 #include <wininet.h>
 #include <mmsystem.h>
+#include <bcrypt.h>
 #include <cwchar>
 #include <cwctype>
 
@@ -30,6 +31,7 @@
 #include "wince/loader.h"
 #include "wince/sysinfo.h"
 #include "wince/wininet.h"
+#include "wince/bcrypt.h"
 
 #endif
 

@@ -6,6 +6,7 @@
 // given without ".dll" and match case-insensitively.
 #include "modules.h"
 
+#include "wince/bcrypt.h"
 #include "wince/connmgr.h"
 #include "wince/loader.h"
 #include "wince/wininet.h"
@@ -41,13 +42,25 @@ const BuiltinExport kCellcore[] = {
     WINCE_EXPORT(ConnMgrConnectionStatus),
 };
 
+const BuiltinExport kBcrypt[] = {
+    WINCE_EXPORT(BCryptOpenAlgorithmProvider),
+    WINCE_EXPORT(BCryptCloseAlgorithmProvider),
+    WINCE_EXPORT(BCryptCreateHash),
+    WINCE_EXPORT(BCryptHashData),
+    WINCE_EXPORT(BCryptFinishHash),
+    WINCE_EXPORT(BCryptDestroyHash),
+    WINCE_EXPORT(BCryptImportKeyPair),
+    WINCE_EXPORT(BCryptVerifySignature),
+    WINCE_EXPORT(BCryptDestroyKey),
+    WINCE_EXPORT(BCryptGenRandom),
+};
+
 }  // namespace
 
 const BuiltinModule kBuiltinModules[] = {
-    WINCE_MODULE("mmtimer", kMmtimer),
-    WINCE_MODULE("mlang", kMlang),
-    WINCE_MODULE("wininet", kWininet),
-    WINCE_MODULE("cellcore", kCellcore),
+    WINCE_MODULE("mmtimer", kMmtimer), WINCE_MODULE("mlang", kMlang),
+    WINCE_MODULE("wininet", kWininet), WINCE_MODULE("cellcore", kCellcore),
+    WINCE_MODULE("bcrypt", kBcrypt),
 };
 
 const std::size_t kBuiltinModuleCount = sizeof(kBuiltinModules) / sizeof(kBuiltinModules[0]);
