@@ -3,9 +3,9 @@
 # it: its control data, then the programs unpacked into a temporary root,
 # where the updater runs against the reference service with a registry and a
 # runtime directory of its own, and the units as systemd reads them.
-# Usage: package_test.sh BUILD-DIR VERSION SERVICE-HOSTPORT
+# Usage: package_test.sh BUILD-DIR VERSION SERVICE-HOSTPORT SERVICE-URL
 set -euo pipefail
-build=$1 version=$2 endpoint=$3
+build=$1 version=$2 endpoint=$3 url=$4
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/winm-package-XXXXXX")
 service_pid=
@@ -51,9 +51,15 @@ done
 updater=$root/usr/bin/winm-updater
 "$updater" --help >"$work/help" || fail "--help failed"
 grep -q WINM_REGISTRY "$work/help" || fail "--help does not name the registry variable"
-[ "$("$updater" --version)" = "winm-updater $version" ] || fail "--version is not $version"
+grep -qF "$url" "$work/help" || fail "--help does not name the endpoint $url"
+"$updater" --version >"$work/version" || fail "--version failed"
+[ "$(sed -n 1p "$work/version")" = "winm-updater $version" ] || fail "--version is not $version"
+[ "$(sed -n 2p "$work/version")" = "endpoint $url" ] || fail "--version does not name $url"
+sed -n 3p "$work/version" | grep -qE '^(no answer key built in|answer key id [0-9]+)$' ||
+  fail "--version does not say which answer key is built in"
 
-# One run against the unpacked reference service.
+# One run against the unpacked reference service, at the default log level:
+# warnings would show, and a good run prints none.
 env -u http_proxy -u HTTP_PROXY -u no_proxy -u NO_PROXY \
   "$root/usr/bin/winm-update-service" --port 0 --port-file "$work/port" \
   --log "$work/requests.jsonl" 2>"$work/service.err" &
@@ -66,7 +72,7 @@ done
 [ -s "$work/port" ] || fail "the service did not start"
 mkdir -m 700 "$work/run"
 export WINM_REGISTRY=$work/registry.sqlite3 XDG_RUNTIME_DIR=$work/run
-env -u http_proxy -u HTTP_PROXY WINM_LOG_LEVEL=1 \
+env -u http_proxy -u HTTP_PROXY -u WINM_LOG_LEVEL \
   WINM_CONNECT_TO="$endpoint:127.0.0.1:$(cat "$work/port")" \
   timeout 120 "$updater" 2>"$work/updater.err" || fail "the updater failed"
 [ ! -s "$work/updater.err" ] || fail "the run warned: $(cat "$work/updater.err")"

@@ -71,16 +71,26 @@ void ExpectCleanRun(const RunResult& run) {
     EXPECT_NE(run.errors.find("tracked blocks live at exit: 0"), std::string::npos) << run.errors;
 }
 
+// A program's end folds the registry's journal into the file: a copy of the
+// file alone, taken now, would hold everything.
+void ExpectWholeRegistryFile(Sandbox& sandbox) {
+    struct stat st;
+    const std::string journal = sandbox.env()["WINM_REGISTRY"] + "-wal";
+    EXPECT_TRUE(stat(journal.c_str(), &st) != 0 || st.st_size == 0)
+        << journal << ": " << st.st_size << " bytes";
+}
+
 const std::vector<std::string> kAnswers = {
     "--zel",      "zel-first",        "--notification", "7",
     "--message",  "Version 2 is out", "--url",          "http://example.test/zpm.cab",
-    "--deadline", "1893456000999.5"};
+    "--deadline", "1893456000999"};
 
 TEST(EndToEnd, NormalRunStoresBothAnswersAndSendsTheCodeBackNextTime) {
     Sandbox sandbox;
     {
         Service service(sandbox, kAnswers);
         ExpectCleanRun(RunUpdater(sandbox, To(service)));
+        ExpectWholeRegistryFile(sandbox);
 
         std::vector<std::string> requests = service.Requests();
         ASSERT_EQ(requests.size(), 2u);
@@ -147,6 +157,7 @@ TEST(EndToEnd, FailedCheckKeepsTheStoredAnswerAndSaysWhy) {
         SCOPED_TRACE(mode);
         Sandbox sandbox;
         sandbox.SetPluginText("response_message", "Version 2 is out");
+        ExpectWholeRegistryFile(sandbox);  // after winmreg
         Service service(sandbox, {"--zel", "code-1", "--fail-check", mode, "--notification", "9"});
         RunResult run = RunUpdater(sandbox, To(service));
         ExpectCleanRun(run);
@@ -383,6 +394,9 @@ TEST(EndToEnd, ServiceRefusesBadOptionsBeforeItListens) {
     const std::vector<std::vector<std::string>> cases = {
         {"--deadline", "abc"},
         {"--deadline", "12e5"},
+        {"--deadline", "1.5"},
+        {"--deadline", "-5"},
+        {"--deadline", "4294967296000"},  // past what the updater can store
         {"--log", sandbox.Path("missing/requests.jsonl")},
         {"--port-file", sandbox.dir()},
         {"--port-file", sandbox.Path("missing/port")},
@@ -398,6 +412,20 @@ TEST(EndToEnd, ServiceRefusesBadOptionsBeforeItListens) {
         ASSERT_EQ(errors.size(), 1u);
         EXPECT_EQ(errors[0].rfind("update-service: ", 0), 0u) << errors[0];
     }
+}
+
+// A port another service listens on is refused, never shared.
+TEST(EndToEnd, ServiceRefusesAPortAnotherServiceListensOn) {
+    Sandbox sandbox;
+    Service first(sandbox, {});
+    const std::string err = sandbox.Path("second.err");
+    Process second({WINM_SERVICE_PATH, "--port", std::to_string(first.port())}, sandbox.env(),
+                   sandbox.Path("second.out"), err);
+    EXPECT_EQ(second.Wait(seconds(30)), 2);
+    EXPECT_EQ(ReadLines(err),
+              std::vector<std::string>{"update-service: cannot listen on "
+                                       "127.0.0.1:" +
+                                       std::to_string(first.port()) + ": address in use"});
 }
 
 }  // namespace
