@@ -148,7 +148,9 @@ TEST(EndToEnd, FailedPingStillChecksAndKeepsTheStoredCode) {
 TEST(EndToEnd, FailedCheckKeepsTheStoredAnswerAndSaysWhy) {
     const std::pair<const char*, const char*> cases[] = {
         {"status", "update check failed: HTTP status 503"},
-        {"close", "update check failed: wininetReadError [0]"},
+        {"close",
+         "update check failed: wininetReadError [0] (the connection closed before the whole "
+         "answer arrived)"},
         {"version", "update check failed: the service's answer could not be read"},
         {"foreign-id", "update check failed: the service's answer could not be read"},
         {"html", "update check failed: the service's answer could not be read"},
@@ -186,6 +188,18 @@ TEST(EndToEnd, ServiceDownEndsTheRunWithTheFailureMark) {
     EXPECT_EQ(Dword(values["last_update_check"]), 0u);
     // The failures are visible at WINM_LOG_LEVEL 1 and up.
     EXPECT_NE(run.errors.find("**W: "), std::string::npos) << run.errors;
+
+    // Without WINM_LOG_LEVEL the run warns, naming the endpoint; 0 silences it.
+    Environment quiet = {{"WINM_CONNECT_TO", ConnectTo(port)}, {"WINM_LOG_LEVEL", ""}};
+    run = RunUpdater(sandbox, quiet);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.errors,
+              "**W: distribution ping failed: wininetHttpError [0 12029] (cannot connect to "
+              "127.0.0.1:8580); the stored code stays\n"
+              "**W: update check failed: wininetHttpError [0 12029] (cannot connect to "
+              "127.0.0.1:8580)\n");
+    quiet["WINM_LOG_LEVEL"] = "0";
+    EXPECT_EQ(RunUpdater(sandbox, quiet).errors, "");
 }
 
 TEST(EndToEnd, ExchangesPassThroughTheProxyNamedByHttpProxy) {

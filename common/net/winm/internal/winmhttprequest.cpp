@@ -228,6 +228,7 @@ DWORD WinmHttpRequest::Run() {
     // factory: a stop may hand the request over to it.
     EnterCriticalSection(&lock);
     connecting = false;
+    failureProxy = proxy;
     LeaveCriticalSection(&lock);
     if (StopRequested())
         return 0;
@@ -444,6 +445,7 @@ bool WinmHttpRequest::TakePending(bool* dataArrived, bool* success) {
     if (finished && !succeeded && error != nullptr) {
         error->code = failureCode;
         error->text = failureText;
+        error->proxy = failureProxy;
     }
     bool drop = finished && dropConnection;
     dropConnection = false;
@@ -505,6 +507,9 @@ void WinmHttpRequest::OnTimeLimit() {
     int32_t status = GetStatusCode();
     TakePending(&dataArrived, &success);
     if (error != nullptr) {
+        EnterCriticalSection(&lock);
+        error->proxy = failureProxy;
+        LeaveCriticalSection(&lock);
         error->code = status == 0 ? 2 : 0;
         error->text = status == 0 ? KString::Format("wininetHttpError [%d %d]", 0,
                                                     static_cast<int>(ERROR_INTERNET_TIMEOUT))
