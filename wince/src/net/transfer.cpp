@@ -326,6 +326,16 @@ bool SendAndWait(Request& r, const std::string& extraHeaders, const void* body, 
             curl_easy_setopt(e, CURLOPT_NOPROXY, "");
             break;
     }
+    if (!proxy.empty()) {
+        // WinInet answers a proxy's request for credentials with Basic; the
+        // password goes to the proxy only, and never into a log line.
+        std::lock_guard<std::mutex> lock(r.credentialMutex);
+        if (!r.proxyUser.empty()) {
+            curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, r.proxyUser.c_str());
+            curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, r.proxyPassword.c_str());
+            curl_easy_setopt(e, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+        }
+    }
     if (!ConnectToList(proxy, &r.connectTo)) {
         SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
         return false;

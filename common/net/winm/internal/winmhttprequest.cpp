@@ -217,8 +217,8 @@ bool WinmHttpRequest::KeepHandle(HINTERNET* field, HINTERNET handle) {
 
 DWORD WinmHttpRequest::Run() {
     // 1. The data connection.
-    KString proxy;
-    if (!factory->EnsureConnection(proxy)) {
+    KString proxy, proxyUser, proxyPassword;
+    if (!factory->EnsureConnection(proxy, proxyUser, proxyPassword)) {
         DWORD e = GetLastError();
         ReportFailure(factory->HasEverConnected() ? 0 : 2,
                       KString::Format("connectError [%d]", static_cast<int>(e)));
@@ -280,6 +280,16 @@ DWORD WinmHttpRequest::Run() {
             sendError = GetLastError();
         if (!KeepHandle(&requestHandle, request))
             return 0;
+        // The proxy's credentials, as WinInet takes them: it answers the
+        // proxy's request for them (Basic) with these.
+        if (request != nullptr && !proxy.IsEmpty() && !proxyUser.IsEmpty()) {
+            lib->InternetSetOptionW(request, INTERNET_OPTION_PROXY_USERNAME,
+                                    const_cast<WCHAR*>(proxyUser.WideChars()),
+                                    static_cast<DWORD>(proxyUser.Length()));
+            lib->InternetSetOptionW(request, INTERNET_OPTION_PROXY_PASSWORD,
+                                    const_cast<WCHAR*>(proxyPassword.WideChars()),
+                                    static_cast<DWORD>(proxyPassword.Length()));
+        }
         if (StopRequested())
             return 0;
         if (!lib->HttpSendRequestW(request, headers, headersLength, bodyCopy.data,
