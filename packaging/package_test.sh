@@ -92,11 +92,20 @@ if command -v systemd-analyze >/dev/null; then
   cp "$units/winm-updater.timer" "$work/units/"
   # Any complaint about our units fails the test, also those systemd only
   # warns about; the machine's own units may draw warnings that are not ours.
-  out=$(MANPATH=$root/usr/share/man systemd-analyze verify --user \
-    "$work/units/winm-updater.service" "$work/units/winm-updater.timer" 2>&1) ||
-    fail "systemd-analyze verify: $out"
-  ours=$(printf '%s\n' "$out" | grep 'winm-updater' || true)
-  [ -z "$ours" ] || fail "systemd-analyze verify: $ours"
+  verify() {
+    out=$(MANPATH=$root/usr/share/man systemd-analyze verify --user \
+      "$work/units/winm-updater.service" "$work/units/winm-updater.timer" 2>&1) ||
+      fail "systemd-analyze verify$1: $out"
+    ours=$(printf '%s\n' "$out" | grep -e 'winm-updater' -e 'endpoint.conf' || true)
+    [ -z "$ours" ] || fail "systemd-analyze verify$1: $ours"
+  }
+  verify ""
+  # The example drop-in, where README puts it, beside the service.
+  example=$root/usr/share/doc/winm-updater/examples/endpoint.conf
+  [ -s "$example" ] || fail "no example drop-in"
+  mkdir "$work/units/winm-updater.service.d"
+  sed 's/^#Environment=/Environment=/' "$example" >"$work/units/winm-updater.service.d/endpoint.conf"
+  verify " with the example drop-in"
 else
   echo "package_test: no systemd-analyze, units not verified"
 fi
