@@ -30,8 +30,41 @@ int Level() {
     return level;
 }
 
+// Paths and variables from the environment may hold anything: control
+// characters (C0, DEL and, in UTF-8, C1) become escapes, so that one call
+// writes one line and nothing reaches the terminal or the journal raw.
+std::string Escaped(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        unsigned code = c;
+        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            code = static_cast<unsigned char>(text[++i]);
+        } else if (c >= 0x20 && c != 0x7F) {
+            out += text[i];
+            continue;
+        }
+        if (code == '\n') {
+            out += "\\n";
+        } else if (code == '\r') {
+            out += "\\r";
+        } else if (code == '\t') {
+            out += "\\t";
+        } else {
+            out += "\\x";
+            out += kHex[code >> 4];
+            out += kHex[code & 0xF];
+        }
+    }
+    return out;
+}
+
 // Told once per distinct line; lines also go to the test sink.
-void Write(const std::string& line, int level) {
+void Write(const std::string& raw, int level) {
+    const std::string line = Escaped(raw);
     std::lock_guard<std::mutex> lock(g_mutex);
     if (!g_written.insert(line).second)
         return;
