@@ -86,7 +86,7 @@ KString FieldText(const WCHAR (&field)[kUnits]) {
     int length = 0;
     while (length < kUnits && field[length] != 0)
         ++length;
-    return KString::FromWide(field, length);
+    return length == 0 ? KString() : KString::FromWide(field, length);
 }
 
 }  // namespace
