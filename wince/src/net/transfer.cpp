@@ -189,7 +189,14 @@ bool ConnectToList(const std::string& proxy, curl_slist** list) {
     if (value == nullptr || Trim(value).empty())
         return true;
     if (!proxy.empty()) {
-        HostWarning("WINM_CONNECT_TO is ignored: the request goes through the proxy " + proxy);
+        // A proxy from the environment may carry user:password@: never shown.
+        std::string shown = proxy;
+        const std::size_t start =
+            shown.find("://") == std::string::npos ? 0 : shown.find("://") + 3;
+        const std::size_t at = shown.rfind('@');
+        if (at != std::string::npos && at >= start)
+            shown.erase(start, at + 1 - start);
+        HostWarning("WINM_CONNECT_TO is ignored: the request goes through the proxy " + shown);
         return true;
     }
     std::string bad;
