@@ -4,9 +4,9 @@
 # where the updater runs against the reference service with a registry and a
 # runtime directory of its own, and the units as systemd reads them (required
 # when CI is set, as .ci/run sets it; skipped with a note elsewhere).
-# Usage: package_test.sh BUILD-DIR VERSION SERVICE-HOSTPORT
+# Usage: package_test.sh BUILD-DIR VERSION SERVICE-HOSTPORT SERVICE-URL
 set -euo pipefail
-build=$1 version=$2 endpoint=$3
+build=$1 version=$2 endpoint=$3 url=$4
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/winm-package-XXXXXX")
 service_pid=
@@ -52,9 +52,15 @@ done
 updater=$root/usr/bin/winm-updater
 "$updater" --help >"$work/help" || fail "--help failed"
 grep -q WINM_REGISTRY "$work/help" || fail "--help does not name the registry variable"
-[ "$("$updater" --version)" = "winm-updater $version" ] || fail "--version is not $version"
+grep -qF "$url" "$work/help" || fail "--help does not name the endpoint $url"
+"$updater" --version >"$work/version" || fail "--version failed"
+[ "$(sed -n 1p "$work/version")" = "winm-updater $version" ] || fail "--version is not $version"
+[ "$(sed -n 2p "$work/version")" = "endpoint $url" ] || fail "--version does not name $url"
+sed -n 3p "$work/version" | grep -qE '^(no answer key built in|answer key id [0-9]+)$' ||
+  fail "--version does not say which answer key is built in"
 
-# One run against the unpacked reference service.
+# One run against the unpacked reference service, at the default log level:
+# warnings would show, and a good run prints none.
 env -u http_proxy -u HTTP_PROXY -u no_proxy -u NO_PROXY \
   "$root/usr/bin/winm-update-service" --port 0 --port-file "$work/port" \
   --log "$work/requests.jsonl" 2>"$work/service.err" &
@@ -67,7 +73,7 @@ done
 [ -s "$work/port" ] || fail "the service did not start"
 mkdir -m 700 "$work/run"
 export WINM_REGISTRY=$work/registry.sqlite3 XDG_RUNTIME_DIR=$work/run
-env -u http_proxy -u HTTP_PROXY WINM_LOG_LEVEL=1 \
+env -u http_proxy -u HTTP_PROXY -u WINM_LOG_LEVEL \
   WINM_CONNECT_TO="$endpoint:127.0.0.1:$(cat "$work/port")" \
   timeout 120 "$updater" 2>"$work/updater.err" || fail "the updater failed"
 [ ! -s "$work/updater.err" ] || fail "the run warned: $(cat "$work/updater.err")"
@@ -87,11 +93,20 @@ if command -v systemd-analyze >/dev/null; then
   cp "$units/winm-updater.timer" "$work/units/"
   # Any complaint about our units fails the test, also those systemd only
   # warns about; the machine's own units may draw warnings that are not ours.
-  out=$(MANPATH=$root/usr/share/man systemd-analyze verify --user \
-    "$work/units/winm-updater.service" "$work/units/winm-updater.timer" 2>&1) ||
-    fail "systemd-analyze verify: $out"
-  ours=$(printf '%s\n' "$out" | grep 'winm-updater' || true)
-  [ -z "$ours" ] || fail "systemd-analyze verify: $ours"
+  verify() {
+    out=$(MANPATH=$root/usr/share/man systemd-analyze verify --user \
+      "$work/units/winm-updater.service" "$work/units/winm-updater.timer" 2>&1) ||
+      fail "systemd-analyze verify$1: $out"
+    ours=$(printf '%s\n' "$out" | grep -e 'winm-updater' -e 'endpoint.conf' || true)
+    [ -z "$ours" ] || fail "systemd-analyze verify$1: $ours"
+  }
+  verify ""
+  # The example drop-in, where README puts it, beside the service.
+  example=$root/usr/share/doc/winm-updater/examples/endpoint.conf
+  [ -s "$example" ] || fail "no example drop-in"
+  mkdir "$work/units/winm-updater.service.d"
+  sed 's/^#Environment=/Environment=/' "$example" >"$work/units/winm-updater.service.d/endpoint.conf"
+  verify " with the example drop-in"
 elif [ -n "${CI:-}" ] && [ "${CI:-}" != false ]; then
   fail "systemd-analyze not found: under CI the units must be verified (tools/setup.sh --test installs it)"
 else

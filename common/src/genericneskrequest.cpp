@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "common/base/winm/internal/winmlib.h"
+#include "common/src/transportfailure.h"
 
 namespace {
 
@@ -130,8 +131,15 @@ KString GenericNeskRequest::FailureText() const {
     }
     if (failedStatus_ != 0 && (failedStatus_ < 200 || failedStatus_ >= 400))
         return KString::Format("HTTP status %d", static_cast<int>(failedStatus_));
-    if (!transportError_.text.IsEmpty())
-        return transportError_.text;
+    if (!transportError_.text.IsEmpty()) {
+        // The error text stays as the request gave it, for reports; what
+        // it means follows in words.
+        const KString meaning = DescribeTransportFailure(
+            transportError_.text, ProtocolEndpointUrl(), transportError_.proxy);
+        if (meaning.IsEmpty())
+            return transportError_.text;
+        return KString::Format("%S (%S)", &transportError_.text, &meaning);
+    }
     if (exchangeCompleted_)
         return KString("the service's answer could not be read");
     if (exchangeFailed_)

@@ -288,7 +288,8 @@ TEST(GenericNeskRequest, TransportFailureKeepsTheErrorInsideTheRequest) {
 }
 
 // Level 1 says why an exchange failed: the status of an HTTP error, else
-// the transport error text, else what kept the request from running.
+// the transport error text with what it means, else what kept the request
+// from running.
 TEST(GenericNeskRequest, FailureWarningNamesTheCause) {
     FixedIdentity identity;
     struct Case {
@@ -299,8 +300,10 @@ TEST(GenericNeskRequest, FailureWarningNamesTheCause) {
     };
     const Case cases[] = {
         {503, "wininetReadError [0]", true, "HTTP status 503"},
-        {0, "wininetHttpError [0 12029]", true, "wininetHttpError [0 12029]"},
-        {200, "wininetReadError [0]", true, "wininetReadError [0]"},
+        {0, "wininetHttpError [0 12029]", true,
+         "wininetHttpError [0 12029] (cannot connect to " WINM_SERVICE_HOSTPORT ")"},
+        {200, "wininetReadError [0]", true,
+         "wininetReadError [0] (the connection closed before the whole answer arrived)"},
         {0, nullptr, false, "the request could not be made"},
     };
     for (const Case& c : cases) {

@@ -12,6 +12,7 @@
 struct TransportError {
     int32_t code = 0;
     KString text;
+    KString proxy;  // the proxy the exchange went through; empty for none
 };
 
 // Walks the response headers. Name and value are byte arrays of UTF-8 text

@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -111,11 +112,17 @@ bool ParseNumber(const std::string& text, unsigned long max, unsigned long& valu
     return errno == 0 && value <= max;
 }
 
-// Decimal milliseconds as the updater reads them: an optional "-", digits,
-// and an optional fraction.
-bool IsDecimal(const std::string& text) {
-    static const std::regex decimal("-?[0-9]+(\\.[0-9]+)?");
-    return std::regex_match(text, decimal);
+// The furthest deadline the updater can store: the last millisecond of the
+// unsigned 32-bit seconds since 1970.
+constexpr unsigned long long kLastDeadlineMillis = 0xFFFFFFFFull * 1000 + 999;
+
+// Whole milliseconds in decimal digits, within what the updater can store:
+// a sign, a fraction or an overlong number would only be read as no deadline.
+bool IsDeadline(const std::string& text) {
+    if (text.empty() || text.size() > 13 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    return std::stoull(text) <= kLastDeadlineMillis;
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -192,7 +199,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         } else if (name == "--url") {
             options.check.url = value;
         } else if (name == "--deadline") {
-            if (!IsDecimal(value)) {
+            if (!IsDeadline(value)) {
                 std::fprintf(stderr, "update-service: bad deadline %s\n", value.c_str());
                 return false;
             }
@@ -434,18 +441,29 @@ int main(int argc, char** argv) {
         }
     });
 
+    // Without SO_REUSEPORT (the library's default on Linux), so that a port
+    // another service already listens on is refused instead of shared.
+    server.set_socket_options([](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     int port = options.port;
+    errno = 0;
     if (port == 0) {
         port = server.bind_to_any_port(options.host);
     } else if (!server.bind_to_port(options.host, port)) {
         port = -1;
     }
     if (port <= 0) {
-        std::fprintf(stderr, "update-service: cannot listen on %s:%d\n", options.host.c_str(),
-                     options.port);
+        const int error = errno;
+        std::fprintf(stderr, "update-service: cannot listen on %s:%d: %s\n", options.host.c_str(),
+                     options.port,
+                     error == EADDRINUSE ? "address in use"
+                     : error != 0        ? std::strerror(error)
+                                         : "the address cannot be used");
         if (portOut.is_open())
             std::remove(portTemporary.c_str());
-        return 1;
+        return 2;
     }
     if (portOut.is_open()) {
         // A reader never sees a partial number.

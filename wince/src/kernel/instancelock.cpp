@@ -44,13 +44,15 @@ std::string Refusal(const std::string& path, bool create, bool parents) {
     return {};
 }
 
-// Tries one location; on refusal notes it in `tried` and warns.
+// Tries one location; on refusal notes it in `tried` for the warning that
+// follows when no location is left. A refusal the next location cures is
+// only a debug line.
 bool Usable(const std::string& shown, const std::string& refusal, std::string& tried) {
     if (refusal.empty())
         return true;
     tried += (tried.empty() ? "" : "; ") + shown + ": " + refusal;
-    HostWarning("single-instance lock: cannot use " + shown + ": " + refusal +
-                "; trying the next location");
+    HostDebug("single-instance lock: cannot use " + shown + ": " + refusal +
+              "; trying the next location");
     return false;
 }
 

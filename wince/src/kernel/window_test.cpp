@@ -822,7 +822,7 @@ TEST(SingleInstance, LockLocationsAreOnlyOnesOthersCannotTake) {
     EXPECT_EQ(wince::InstanceLockPrefix(), runtime + "/winm/");
     ASSERT_EQ(stat((runtime + "/winm").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    const std::string refusedShared = "**W: single-instance lock: cannot use " + shared +
+    const std::string refusedShared = "  D: single-instance lock: cannot use " + shared +
                                       ": others may write to it (mode 0777); trying the next "
                                       "location";
     EXPECT_EQ(g_warnings, std::vector<std::string>{refusedShared});
@@ -844,7 +844,7 @@ TEST(SingleInstance, LockLocationsAreOnlyOnesOthersCannotTake) {
         // Each cause once, however often the location was looked for.
         EXPECT_EQ(g_warnings, (std::vector<std::string>{
                                   refusedShared,
-                                  "**W: single-instance lock: cannot use " + bad + ": " + why +
+                                  "  D: single-instance lock: cannot use " + bad + ": " + why +
                                       "; trying the next location",
                                   "**W: single-instance lock: no usable location (" + shared +
                                       ": others may write to it (mode 0777); " + bad + ": " + why +

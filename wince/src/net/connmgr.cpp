@@ -16,6 +16,7 @@
 #include <unordered_map>
 
 #include "netutil.h"
+#include "wince/src/base/hostlog.h"
 #include "wince/connmgr.h"
 #include "wince/testing/net.h"
 #include "wince/window.h"
@@ -268,8 +269,17 @@ HRESULT WINAPI ConnMgrProviderMessage(HANDLE handle, const GUID* provider, DWORD
             // another server's name.
             if (server.size() >= CMPROXY_PROXYSERVER_MAXSIZE ||
                 user.size() >= CMPROXY_USERNAME_MAXSIZE ||
-                password.size() >= CMPROXY_PASSWORD_MAXSIZE)
+                password.size() >= CMPROXY_PASSWORD_MAXSIZE) {
+                const char* part = server.size() >= CMPROXY_PROXYSERVER_MAXSIZE ? "server"
+                                   : user.size() >= CMPROXY_USERNAME_MAXSIZE    ? "user name"
+                                                                                : "password";
+                const std::size_t limit = server.size() >= CMPROXY_PROXYSERVER_MAXSIZE
+                                              ? CMPROXY_PROXYSERVER_MAXSIZE - 1
+                                              : CMPROXY_USERNAME_MAXSIZE - 1;
+                wince::HostWarning(proxy->variable + " is ignored: its " + part + " is over " +
+                                   std::to_string(limit) + " characters; no proxy is used");
                 return E_FAIL;
+            }
             CopyWide(config.szProxyServer, CMPROXY_PROXYSERVER_MAXSIZE, server);
             CopyWide(config.szUsername, CMPROXY_USERNAME_MAXSIZE, user);
             CopyWide(config.szPassword, CMPROXY_PASSWORD_MAXSIZE, password);

@@ -13,6 +13,7 @@
 #include "netutil.h"
 #include "wince/connmgr.h"
 #include "wince/loader.h"
+#include "wince/testing/hostlog.h"
 #include "wince/testing/net.h"
 #include "wince/testing/runtimedir.h"
 #include "wince/window.h"
@@ -209,6 +210,32 @@ TEST_F(ConnMgr, ProxyComesFromTheEnvironment) {
     }
     ::setenv("http_proxy", ("h" + std::string(300, 'x') + ":1").c_str(), 1);
     EXPECT_NE(query(), S_OK);  // too long for the record: not cut into another name
+
+    // Each value that is ignored says so, naming the variable and why, and
+    // never the password.
+    static std::vector<std::string> warnings;
+    warnings.clear();
+    WinceSetHostWarningSinkForTesting([](const std::string& line) { warnings.push_back(line); });
+    const std::string password(40, 'p');
+    for (const std::string& bad :
+         {"https://u:" + password + "@h:1", "http://u:" + password + "@h:70000",
+          "http://u:" + password + "@h:1"}) {
+        ::setenv("http_proxy", bad.c_str(), 1);
+        EXPECT_NE(query(), S_OK) << bad;
+    }
+    ::unsetenv("http_proxy");
+    ::setenv("HTTP_PROXY", "http://a b:1", 1);
+    EXPECT_NE(query(), S_OK);
+    WinceSetHostWarningSinkForTesting(nullptr);
+    EXPECT_EQ(warnings,
+              (std::vector<std::string>{
+                  "**W: http_proxy is ignored: only http:// proxies are supported, not https://; "
+                  "no proxy is used",
+                  "**W: http_proxy is ignored: its port is not a number from 1 to 65535; no "
+                  "proxy is used",
+                  "**W: http_proxy is ignored: its password is over 31 characters; no proxy is "
+                  "used",
+                  "**W: HTTP_PROXY is ignored: it names no host; no proxy is used"}));
     ::unsetenv("http_proxy");
     ::unsetenv("HTTP_PROXY");
 

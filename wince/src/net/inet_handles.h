@@ -61,6 +61,9 @@ struct Handle {
     std::atomic<std::int64_t> connectTimeout{kUnset};
     std::atomic<std::int64_t> sendTimeout{kUnset};
     std::atomic<std::int64_t> receiveTimeout{kUnset};
+    // The proxy's credentials (connections and requests), UTF-8.
+    std::mutex credentialMutex;
+    std::string proxyUser, proxyPassword;
 
     std::mutex childMutex;  // guards children; also taken when closing
     std::vector<std::weak_ptr<Handle>> children;

@@ -1,5 +1,7 @@
 #include "netutil.h"
 
+#include "wince/src/base/hostlog.h"
+
 #include <cstdlib>
 
 namespace wince::net {
@@ -173,14 +175,29 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-std::optional<ProxyAddress> ParseProxyVariable(std::string_view value) {
+std::optional<ProxyAddress> ParseProxyVariable(std::string_view value, std::string* refusal) {
+    auto refuse = [refusal](std::string why) -> std::optional<ProxyAddress> {
+        if (refusal != nullptr)
+            *refusal = std::move(why);
+        return std::nullopt;
+    };
     value = Trim(value);
     if (value.empty())
         return std::nullopt;
     auto scheme = value.find("://");
     if (scheme != std::string_view::npos) {
-        if (!EqualsNoCase(value.substr(0, scheme), "http"))
-            return std::nullopt;
+        std::string_view name = value.substr(0, scheme);
+        if (!EqualsNoCase(name, "http")) {
+            // A scheme is letters, digits and "+-."; anything else is not
+            // repeated, since it may be part of a password.
+            const bool plain = !name.empty() && name.size() <= 16 &&
+                               name.find_first_not_of(
+                                   "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                   "0123456789+-.") == std::string_view::npos;
+            return refuse(plain ? "only http:// proxies are supported, not " + std::string(name) +
+                                      "://"
+                                : std::string("only http:// proxies are supported"));
+        }
         value.remove_prefix(scheme + 3);
     }
     // Everything after the authority (a path, usually just "/") is ignored.
@@ -206,31 +223,40 @@ std::optional<ProxyAddress> ParseProxyVariable(std::string_view value) {
         colon != std::string_view::npos && (bracket == std::string_view::npos || colon > bracket);
     std::string_view host = hasPort ? value.substr(0, colon) : value;
     if (!IsHost(host))
-        return std::nullopt;
+        return refuse("it names no host");
     if (hasPort) {
         std::string_view port = value.substr(colon + 1);
-        if (port.empty() || port.size() > 5)
-            return std::nullopt;
+        bool digits = !port.empty() && port.size() <= 5;
         unsigned long n = 0;
         for (char c : port) {
             if (c < '0' || c > '9')
-                return std::nullopt;
-            n = n * 10 + static_cast<unsigned long>(c - '0');
+                digits = false;
+            else if (digits)
+                n = n * 10 + static_cast<unsigned long>(c - '0');
         }
-        if (n == 0 || n > 65535)
-            return std::nullopt;
+        if (!digits || n == 0 || n > 65535)
+            return refuse("its port is not a number from 1 to 65535");
     }
     proxy.server = std::string(value);
     return proxy;
 }
 
 std::optional<ProxyAddress> ProxyFromEnvironment() {
-    const char* value = std::getenv("http_proxy");
-    if (value == nullptr || *value == 0)
-        value = std::getenv("HTTP_PROXY");
+    const char* name = "http_proxy";
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == 0) {
+        name = "HTTP_PROXY";
+        value = std::getenv(name);
+    }
     if (value == nullptr)
         return std::nullopt;
-    return ParseProxyVariable(value);
+    std::string refusal;
+    auto proxy = ParseProxyVariable(value, &refusal);
+    if (!proxy && !refusal.empty())
+        HostWarning(std::string(name) + " is ignored: " + refusal + "; no proxy is used");
+    if (proxy)
+        proxy->variable = name;
+    return proxy;
 }
 
 }  // namespace wince::net

@@ -39,13 +39,18 @@ struct ProxyAddress {
     std::string server;  // "host:port" (or "host"), as the proxy server string of a connection
     std::string user;
     std::string password;
+    std::string variable;  // the environment variable it came from, if any
 };
 
 // Parses a proxy variable's value; nullopt for an empty value, another
-// scheme than http, or a value that does not name a host.
-std::optional<ProxyAddress> ParseProxyVariable(std::string_view value);
+// scheme than http, or a value that does not name a host. For a value that
+// is not empty, refusal (when given) then receives why, in words that never
+// quote the user name or password.
+std::optional<ProxyAddress> ParseProxyVariable(std::string_view value,
+                                               std::string* refusal = nullptr);
 
-// The proxy the environment asks for: http_proxy, then HTTP_PROXY.
+// The proxy the environment asks for: http_proxy, then HTTP_PROXY. A value
+// that is set but cannot be used warns, naming the variable and why.
 std::optional<ProxyAddress> ProxyFromEnvironment();
 
 }  // namespace wince::net

@@ -192,7 +192,14 @@ bool ConnectToList(const std::string& proxy, curl_slist** list) {
     if (value == nullptr || Trim(value).empty())
         return true;
     if (!proxy.empty()) {
-        HostWarning("WINM_CONNECT_TO is ignored: the request goes through the proxy " + proxy);
+        // A proxy from the environment may carry user:password@: never shown.
+        std::string shown = proxy;
+        const std::size_t start =
+            shown.find("://") == std::string::npos ? 0 : shown.find("://") + 3;
+        const std::size_t at = shown.rfind('@');
+        if (at != std::string::npos && at >= start)
+            shown.erase(start, at + 1 - start);
+        HostWarning("WINM_CONNECT_TO is ignored: the request goes through the proxy " + shown);
         return true;
     }
     std::string bad;
@@ -374,6 +381,16 @@ bool SendAndWait(Request& r, const std::string& extraHeaders, const void* body, 
             curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str());
             curl_easy_setopt(e, CURLOPT_NOPROXY, "");
             break;
+    }
+    if (!proxy.empty()) {
+        // WinInet answers a proxy's request for credentials with Basic; the
+        // password goes to the proxy only, and never into a log line.
+        std::lock_guard<std::mutex> lock(r.credentialMutex);
+        if (!r.proxyUser.empty()) {
+            curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, r.proxyUser.c_str());
+            curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, r.proxyPassword.c_str());
+            curl_easy_setopt(e, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+        }
     }
     if (!ConnectToList(proxy, &r.connectTo)) {
         SetLastError(ERROR_INTERNET_INTERNAL_ERROR);

@@ -139,6 +139,11 @@ HINTERNET WINAPI HttpOpenRequestW(HINTERNET connectHandle, LPCWSTR verb, LPCWSTR
     request->host = connect->host;
     request->user = connect->user;
     request->password = connect->password;
+    {
+        std::lock_guard<std::mutex> lock(connect->credentialMutex);
+        request->proxyUser = connect->proxyUser;
+        request->proxyPassword = connect->proxyPassword;
+    }
     request->flags = flags;
     request->verb = (verb == nullptr || *verb == 0) ? "GET" : ToUtf8(verb);
     for (char c : request->verb) {
@@ -305,6 +310,27 @@ BOOL WINAPI InternetSetOptionW(HINTERNET h, DWORD option, LPVOID buffer, DWORD b
             SetLastError(ERROR_INVALID_HANDLE);
             return FALSE;
         }
+    }
+    if (option == INTERNET_OPTION_PROXY_USERNAME || option == INTERNET_OPTION_PROXY_PASSWORD) {
+        // Text options: the length counts characters, a terminator within
+        // it ends the text. Kept by connections and requests only.
+        if (!handle || handle->kind == Kind::Session) {
+            SetLastError(handle ? ERROR_INTERNET_INCORRECT_HANDLE_TYPE : ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        if (buffer == nullptr && bufferLength != 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        const WCHAR* text = static_cast<const WCHAR*>(buffer);
+        std::size_t length = 0;
+        while (length < bufferLength && text[length] != 0)
+            ++length;
+        std::lock_guard<std::mutex> lock(handle->credentialMutex);
+        (option == INTERNET_OPTION_PROXY_USERNAME ? handle->proxyUser : handle->proxyPassword) =
+            ToUtf8(text, length);
+        SetLastError(ERROR_SUCCESS);
+        return TRUE;
     }
     std::atomic<DWORD>* global = nullptr;
     std::atomic<std::int64_t>* own = nullptr;

@@ -468,7 +468,9 @@ TEST(WinInetConnectTo, UnreadableRuleFailsTheRequestAndIsQuoted) {
                               {"127.0.0.1:" + port, "127.0.0.1:" + port},
                               {"127.0.0.1:" + port + ":127.0.0.1:" + port + ",junk", "junk"},
                               {"127.0.0.1:" + port + ":127.0.0.1:notaport",
-                               "127.0.0.1:" + port + ":127.0.0.1:notaport"}}) {
+                               "127.0.0.1:" + port + ":127.0.0.1:notaport"},
+                              // Control characters are escaped: the warning stays one line.
+                              {"x\n**W: forged\x1b[2J\xc2\x9b", "x\\n**W: forged\\x1b[2J\\x9b"}}) {
         g_warnings.clear();
         WinceSetHostWarningSinkForTesting(
             [](const std::string& line) { g_warnings.push_back(line); });

@@ -73,7 +73,25 @@ void WinmHttpRequestFactory::HandleEvent(HWND, UINT eventMessage, WPARAM wParam,
     }
 }
 
-bool WinmHttpRequestFactory::EnsureConnection(KString& proxy) {
+namespace {
+
+// A copy of the characters: string storage is not shared across threads.
+KString Copy(const KString& text) {
+    return text.IsEmpty() ? KString() : KString::FromWide(text.WideChars(), text.Length());
+}
+
+// Bounded even if the provider left the text unterminated.
+template <int kUnits>
+KString FieldText(const WCHAR (&field)[kUnits]) {
+    int length = 0;
+    while (length < kUnits && field[length] != 0)
+        ++length;
+    return length == 0 ? KString() : KString::FromWide(field, length);
+}
+
+}  // namespace
+
+bool WinmHttpRequestFactory::EnsureConnection(KString& proxy, KString& user, KString& password) {
     const WinmLib* lib = ConnectionManager();
     if (lib == nullptr) {
         SetLastError(ERROR_PROC_NOT_FOUND);
@@ -94,10 +112,9 @@ bool WinmHttpRequestFactory::EnsureConnection(KString& proxy) {
     if (!usable)
         usable = EstablishConnection();
     if (usable) {
-        // A copy of the characters: string storage is not shared across threads.
-        proxy = proxyServer.IsEmpty()
-                    ? KString()
-                    : KString::FromWide(proxyServer.WideChars(), proxyServer.Length());
+        proxy = Copy(proxyServer);
+        user = Copy(proxyUser);
+        password = Copy(proxyPassword);
     }
     DWORD error = GetLastError();
     LeaveCriticalSection(&lock);
@@ -135,14 +152,13 @@ bool WinmHttpRequestFactory::EstablishConnection() {
     std::memset(&config, 0, sizeof config);
     if (lib->ConnMgrProviderMessage(connection, &kConnPrvProxyExtension, nullptr, 0, 0,
                                     reinterpret_cast<BYTE*>(&config), sizeof config) == S_OK) {
-        // Bounded even if the provider left the name unterminated.
-        int length = 0;
-        constexpr int kMax = static_cast<int>(sizeof config.szProxyServer / sizeof(WCHAR));
-        while (length < kMax && config.szProxyServer[length] != 0)
-            ++length;
-        proxyServer = KString::FromWide(config.szProxyServer, length);
+        proxyServer = FieldText(config.szProxyServer);
+        proxyUser = FieldText(config.szUsername);
+        proxyPassword = FieldText(config.szPassword);
     } else {
         proxyServer = KString();
+        proxyUser = KString();
+        proxyPassword = KString();
     }
     everConnected.store(true);
     return true;

@@ -47,9 +47,10 @@ class WinmHttpRequestFactory : public HttpRequestFactory, public WinmEventHandle
     void HandleEvent(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
 
     // Worker threads. True when a connection is usable; proxy then receives
-    // the proxy server to use (empty for none) in storage of its own. On
+    // the proxy server to use (empty for none), and the user name and
+    // password the proxy takes (empty for none), in storage of their own. On
     // false the thread's last error says why.
-    bool EnsureConnection(KString& proxy);
+    bool EnsureConnection(KString& proxy, KString& proxyUser, KString& proxyPassword);
     // Releases the held connection without caching (it has gone bad).
     void DropConnection();
     bool HasEverConnected() const { return everConnected.load(); }
@@ -65,6 +66,8 @@ class WinmHttpRequestFactory : public HttpRequestFactory, public WinmEventHandle
     std::atomic<bool> everConnected{false};
     int32_t connectionState = 0;
     KString proxyServer;
+    KString proxyUser;
+    KString proxyPassword;
     CRITICAL_SECTION lock;
     GUID destination;
 };

@@ -220,8 +220,8 @@ bool WinmHttpRequest::KeepHandle(HINTERNET* field, HINTERNET handle) {
 
 DWORD WinmHttpRequest::Run() {
     // 1. The data connection.
-    KString proxy;
-    if (!factory->EnsureConnection(proxy)) {
+    KString proxy, proxyUser, proxyPassword;
+    if (!factory->EnsureConnection(proxy, proxyUser, proxyPassword)) {
         DWORD e = GetLastError();
         ReportFailure(factory->HasEverConnected() ? 0 : 2,
                       KString::Format("connectError [%d]", static_cast<int>(e)));
@@ -231,6 +231,7 @@ DWORD WinmHttpRequest::Run() {
     // factory: a stop may hand the request over to it.
     EnterCriticalSection(&lock);
     connecting = false;
+    failureProxy = proxy;
     LeaveCriticalSection(&lock);
     if (StopRequested())
         return 0;
@@ -286,6 +287,16 @@ DWORD WinmHttpRequest::Run() {
             sendError = GetLastError();
         if (!KeepHandle(&requestHandle, request))
             return 0;
+        // The proxy's credentials, as WinInet takes them: it answers the
+        // proxy's request for them (Basic) with these.
+        if (request != nullptr && !proxy.IsEmpty() && !proxyUser.IsEmpty()) {
+            lib->InternetSetOptionW(request, INTERNET_OPTION_PROXY_USERNAME,
+                                    const_cast<WCHAR*>(proxyUser.WideChars()),
+                                    static_cast<DWORD>(proxyUser.Length()));
+            lib->InternetSetOptionW(request, INTERNET_OPTION_PROXY_PASSWORD,
+                                    const_cast<WCHAR*>(proxyPassword.WideChars()),
+                                    static_cast<DWORD>(proxyPassword.Length()));
+        }
         if (StopRequested())
             return 0;
         if (!lib->HttpSendRequestW(request, headers, headersLength, bodyCopy.data,
@@ -459,6 +470,7 @@ bool WinmHttpRequest::TakePending(bool* dataArrived, bool* success) {
     if (finished && !succeeded && error != nullptr) {
         error->code = failureCode;
         error->text = failureText;
+        error->proxy = failureProxy;
     }
     bool drop = finished && dropConnection;
     dropConnection = false;
@@ -520,6 +532,9 @@ void WinmHttpRequest::OnTimeLimit() {
     int32_t status = GetStatusCode();
     TakePending(&dataArrived, &success);
     if (error != nullptr) {
+        EnterCriticalSection(&lock);
+        error->proxy = failureProxy;
+        LeaveCriticalSection(&lock);
         error->code = status == 0 ? 2 : 0;
         error->text = status == 0 ? KString::Format("wininetHttpError [%d %d]", 0,
                                                     static_cast<int>(ERROR_INTERNET_TIMEOUT))

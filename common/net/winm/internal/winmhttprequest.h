@@ -125,6 +125,7 @@ class WinmHttpRequest : public HttpRequestInterface, public WinmWorkerThread {
     // thread; and whether the data connection is to be dropped then.
     int32_t failureCode = 0;      // guarded by the lock
     KString failureText;          // guarded by the lock
+    KString failureProxy;         // the proxy in use; guarded by the lock
     bool dropConnection = false;  // guarded by the lock
     uint32_t expected = 0;        // Content-Length; guarded by the lock
     // Until the worker is past the data connection: a stop then waits for
