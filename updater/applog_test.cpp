@@ -31,9 +31,9 @@ TEST(AppLogTest, ComposedLinesReachStderrAtTheChosenLevel) {
     ::testing::internal::CaptureStderr();
     LogWarning("request failed [%d]", 12029);
     LogDebug("not at level 1");
-    LogWarning("two\nlines");  // the formatter's CR is dropped
+    LogWarning("two\nlines");  // one call, one line: the break shows as escapes
     std::string written = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(written, "**W: request failed [12029]\n**W: two\nlines\n");
+    EXPECT_EQ(written, "**W: request failed [12029]\n**W: two\\r\\nlines\n");
 
     RemoveLog();
     ::testing::internal::CaptureStderr();
