@@ -102,9 +102,8 @@ winmreg=$linux_build/tools/winmreg/winmreg
 
 # start_service ARGS...: the reference service on the updater's endpoint.
 start_service() {
-  local attempt
   : >"$work/service.log"
-  for attempt in 1 2 3 4 5 6 7 8 9 10; do
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
     "$linux_build/tools/update-service/update-service" --listen 127.0.0.1 --port "$service_port" \
       --log "$work/service.log" "$@" 2>"$work/service.err" &
     service_pid=$!
@@ -234,11 +233,41 @@ expect_exchanges() {
   [[ $(service_field $((n + 1)) 'r["type"]') == "k:upg/gn" ]] || fail "$1: request $((n + 1)) is not the check"
 }
 
+# start_tinyproxy: a tunnelling proxy on a free loopback port; leaves
+# $proxy_port, $proxy_pid and its log in $proxy_log.
+start_tinyproxy() {
+  proxy_pid=
+  for _ in 1 2 3 4 5; do
+    proxy_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+    proxy_log=$work/tinyproxy-$proxy_port.log
+    cat >"$work/tinyproxy.conf" <<EOF
+Port $proxy_port
+Listen 127.0.0.1
+Timeout 60
+LogFile "$proxy_log"
+LogLevel Info
+MaxClients 20
+Allow 127.0.0.1
+EOF
+    tinyproxy -d -c "$work/tinyproxy.conf" >/dev/null 2>&1 &
+    proxy_pid=$!
+    for _ in $(seq 100); do
+      grep -q 'Accepting connections' "$proxy_log" 2>/dev/null && return 0
+      kill -0 "$proxy_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    stop_pid "$proxy_pid"
+    proxy_pid=
+  done
+  fail "tinyproxy did not start"
+}
+
 # ---- cases ----------------------------------------------------------------
 
 normal_seconds=-
 down_seconds=-
 if want base; then
+base_begin=$SECONDS
 say "normal run"
 clear_values
 start_service
@@ -294,12 +323,19 @@ say "service down"
 clear_values
 wreg add "$plugin" /v zel /d kept /f >/dev/null 2>&1
 "$winmreg" add "$plugin" /v zel /d kept /f >/dev/null
-run_wine
+run_wine WINM_LOG_LEVEL=1
 down_seconds=$run_seconds
 run_linux
 expect_names "service down" zel last_update_check
 expect_value "service down" zel REG_SZ kept
 expect_same_values "service down"
+# The warning gives the WinInet code and what it means (stderr ends its
+# lines with CR LF).
+tr -d '\r' <"$work/wine.err" |
+  grep -qxF "**W: update check failed: wininetHttpError [0 12029] (cannot connect to $service_hostport)" || {
+  cat "$work/wine.err" >&2
+  fail "service down: the log does not say the service cannot be reached"
+}
 
 say "single instance"
 clear_values
@@ -320,30 +356,7 @@ expect_names "single instance" zel update_notification response_message response
 stop_service
 
 say "proxy from the Internet Settings"
-proxy_port=
-for attempt in 1 2 3 4 5; do
-  proxy_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-  cat >"$work/tinyproxy.conf" <<EOF
-Port $proxy_port
-Listen 127.0.0.1
-Timeout 60
-LogFile "$work/tinyproxy$attempt.log"
-LogLevel Info
-MaxClients 20
-Allow 127.0.0.1
-EOF
-  tinyproxy -d -c "$work/tinyproxy.conf" >/dev/null 2>&1 &
-  proxy_pid=$!
-  for _ in $(seq 100); do
-    grep -q 'Accepting connections' "$work/tinyproxy$attempt.log" 2>/dev/null && break 2
-    kill -0 "$proxy_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill "$proxy_pid" 2>/dev/null || true
-  proxy_pid=
-done
-[[ -n $proxy_pid ]] || fail "tinyproxy did not start"
-proxy_log=$work/tinyproxy$attempt.log
+start_tinyproxy
 clear_values
 start_service
 wreg add "$proxy_key" /v ProxyEnable /t REG_DWORD /d 1 /f >/dev/null 2>&1
@@ -401,6 +414,7 @@ mv "$work/cellcore.dll" "$program/"
 expect_names "without cellcore" last_update_check
 expect_value "without cellcore" last_update_check REG_DWORD 0x0
 stop_service
+say "base cases passed in $((SECONDS - base_begin))s"
 fi # base
 
 if want silent && [[ ${WINM_WINE_SILENT_CASE:-1} == 1 ]]; then
@@ -428,9 +442,11 @@ for group_file in tools/wine/*.sh; do
   group=$(basename "$group_file" .sh)
   want "$group" || continue
   say "group $group"
+  group_begin=$SECONDS
   # shellcheck source=/dev/null
   source "$group_file"
   stop_service
+  say "group $group passed in $((SECONDS - group_begin))s"
 done
 
 timeout 30 wineserver -k 2>/dev/null || true

@@ -118,6 +118,21 @@ grep -Eq "^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z $reason"$'\r$'
   fail "msi: the log lacks the reason line"
 }
 grep -Eq "^$reason" "$work/wine.err" || fail "msi: stderr lacks the reason line"
+# WINM_LOG_LEVEL holds for the file too: 0 leaves out even a failure's
+# line, 3 adds the debug lines.
+msi_lines=$(grep -c . "$log_dir/updater.log")
+wreg delete "$plugin" /v last_update_check /f >/dev/null 2>&1
+program=$folder run_wine WINM_LOG_LEVEL=0
+expect_value "msi: failed check at level 0" last_update_check REG_DWORD 0x0
+[[ $(grep -c . "$log_dir/updater.log") == "$msi_lines" ]] ||
+  fail "msi: level 0 wrote [$(tail -n +$((msi_lines + 1)) "$log_dir/updater.log" | head -3)]"
+program=$folder run_wine WINM_LOG_LEVEL=3
+tail -n +$((msi_lines + 1)) "$log_dir/updater.log" >"$work/level3.log"
+stamp='^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z '
+if ! grep -Eq "$stamp  D: " "$work/level3.log" || ! grep -Eq "$stamp$reason" "$work/level3.log"; then
+  cat "$work/level3.log" >&2
+  fail "msi: level 3 did not add debug lines beside the reason line"
+fi
 stop_service
 
 say "msi: the same version again, an upgrade, a refused downgrade"
@@ -128,13 +143,37 @@ msi_exec /i "$(timeout 30 winepath -w "$msi_file")"
 [[ $(msi_entries) == "$msi_version Ambrel" ]] || fail "msi: after the second install [$(msi_entries)]"
 [[ -f $(unix "$msi_task") ]] || fail "msi: the second install did not register the task again"
 packaging/windows/build-msi.sh "$msi_next" "$win_build/program" "$work/next.msi"
+# Wine removes the old version inside an upgrade in a child msiexec that
+# gets no UPGRADINGPRODUCTCODE and writes no log, so there DeleteTask runs
+# and the new version's RegisterTask brings the task back. The removal as
+# Windows runs it inside an upgrade is therefore made by hand: the task stays.
+msi_next_code=$(msiinfo export "$work/next.msi" Property | tr -d '\r' | awk -F'\t' '$1 == "ProductCode" {print $2}')
+[[ $msi_next_code =~ ^\{[0-9A-F-]{36}\}$ ]] || fail "msi: no ProductCode in next.msi ('$msi_next_code')"
+msi_exec /x "$(timeout 30 winepath -w "$msi_file")" UPGRADINGPRODUCTCODE="$msi_next_code"
+((msi_rc == 0)) || fail "msi: the removal inside an upgrade exited with $msi_rc"
+[[ -z $(msi_entries) && ! -e $folder/updater.exe ]] || fail "msi: the removal inside an upgrade left the program"
+grep -q 'Action start [0-9:]*: RemoveFiles\.' "$work/msiexec.log" || fail "msi: the removal's log lacks its actions"
+! grep -q DeleteTask "$work/msiexec.log" || fail "msi: DeleteTask ran in the removal inside an upgrade"
+[[ -f $(unix "$msi_task") ]] || fail "msi: the removal inside an upgrade deleted the task"
+msi_exec /i "$(timeout 30 winepath -w "$msi_file")"
+((msi_rc == 0)) || fail "msi: the install before the upgrade exited with $msi_rc"
 msi_exec /i "$(timeout 30 winepath -w "$work/next.msi")"
 ((msi_rc == 0)) || fail "msi: the upgrade to $msi_next exited with $msi_rc"
 [[ $(msi_entries) == "$msi_next Ambrel" ]] || fail "msi: after the upgrade [$(msi_entries)]"
 [[ -f $(unix "$msi_task") && -f $folder/updater.exe ]] || fail "msi: the upgrade lost the task or the program"
 msi_exec /i "$(timeout 30 winepath -w "$msi_file")"
-((msi_rc != 0)) || fail "msi: the downgrade to $msi_version was installed"
+# 1603, of which a Unix exit status keeps the low byte.
+((msi_rc == 1603 % 256)) || fail "msi: the downgrade to $msi_version exited with $msi_rc, expected 1603"
 [[ $(msi_entries) == "$msi_next Ambrel" ]] || fail "msi: after the downgrade [$(msi_entries)]"
+[[ -f $(unix "$msi_task") && -f $folder/updater.exe ]] || fail "msi: the refused downgrade lost the task or the program"
+# Wine shows the downgrade message only in a dialog, never in the log: the
+# log shows the newer version found and the launch condition failing (its
+# one row is the downgrade check), with nothing installed after it.
+grep -q "Found application: $msi_next_code" "$work/msiexec.log" ||
+  fail "msi: the downgrade's log does not name the installed $msi_next"
+grep -Eq 'Action ended [0-9:]+: LaunchConditions\. Return value [03]\.' "$work/msiexec.log" ||
+  fail "msi: the downgrade's log shows no failed launch condition"
+! grep -q 'InstallFiles' "$work/msiexec.log" || fail "msi: the refused downgrade went on to install files"
 
 say "msi: uninstall"
 values_wine >"$work/values.installed"
@@ -143,6 +182,8 @@ msi_exec /x "$(timeout 30 winepath -w "$work/next.msi")"
 [[ ! -e $folder ]] || fail "msi: the program folder stayed"
 [[ -z $(msi_entries) ]] || fail "msi: the uninstall entry stayed"
 [[ ! -e $(unix "$msi_task") ]] || fail "msi: the task stayed"
+grep -q 'Action ended [0-9:]*: DeleteTask\. Return value 1\.' "$work/msiexec.log" ||
+  fail "msi: the uninstall's log does not show DeleteTask"
 [[ -f $log_dir/updater.log ]] || fail "msi: the log went"
 values_wine | diff -u "$work/values.installed" - >&2 || fail "msi: the uninstall changed the plug-in's values"
 msi_drop_prefix
@@ -155,4 +196,10 @@ msi_exec /i "$(timeout 30 winepath -w "$msi_file")"
 ((msi_rc != 0)) || fail "msi: the install succeeded without its task"
 [[ -z $(ls -A "$(unix "$msi_folder")" 2>/dev/null) ]] || fail "msi: program files stayed after the rollback"
 [[ -z $(msi_entries) ]] || fail "msi: an uninstall entry stayed after the rollback"
+[[ ! -e $(unix "$msi_log_folder") ]] || fail "msi: the log folder stayed after the rollback"
+# A failed action ends with 3 on Windows, 0 under Wine.
+grep -Eq 'Action ended [0-9:]+: RegisterTask\. Return value [03]\.' "$work/msiexec.log" || {
+  grep -E 'Action ended' "$work/msiexec.log" | tail -5 >&2
+  fail "msi: the rollback's log does not name RegisterTask as the failed action"
+}
 msi_drop_prefix

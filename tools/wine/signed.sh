@@ -34,14 +34,32 @@ key2=$(service_field 2 'r.get("winm_key")')
 expect_names "signed" zel update_notification response_message response_url upgrade_before
 stop_service
 
-say "signed: an answer changed after signing is refused"
-clear_values
-wreg add "$plugin" /v zel /d kept /f >/dev/null 2>&1
-start_service "${sign[@]}" --sign-fault body --zel changed
-program=$signed_program run_wine WINM_LOG_LEVEL=1
-[[ $(service_count) == 2 ]] || fail "tampered: $(service_count) requests, expected 2"
-expect_names "tampered" zel last_update_check
-expect_value "tampered" zel REG_SZ kept
-expect_value "tampered" last_update_check REG_DWORD 0x0
-grep -q "update check failed: the answer's signature does not verify" "$work/wine.err" ||
-  fail "tampered: level 1 does not say why: $(tr -d '\r' <"$work/wine.err" | head -c 400)"
+# signed_refused WHAT TEXT SERVICE-ARGS...: the answer is refused, nothing is
+# stored but the failure mark, and level 1 names the reason.
+signed_refused() {
+  local what=$1 text=$2
+  shift 2
+  say "signed: $what is refused"
+  clear_values
+  wreg add "$plugin" /v zel /d kept /f >/dev/null 2>&1
+  start_service "$@"
+  program=$signed_program run_wine WINM_LOG_LEVEL=1
+  [[ $(service_count) == 2 ]] || fail "$what: $(service_count) requests, expected 2"
+  expect_names "$what" zel last_update_check
+  expect_value "$what" zel REG_SZ kept
+  expect_value "$what" last_update_check REG_DWORD 0x0
+  # stderr ends its lines with CR LF.
+  tr -d '\r' <"$work/wine.err" | grep -qxF "**W: update check failed: $text" ||
+    fail "$what: level 1 does not say why: $(tr -d '\r' <"$work/wine.err" | head -c 400)"
+  stop_service
+}
+signed_refused "an answer changed after signing" "the answer's signature does not verify" \
+  "${sign[@]}" --sign-fault body --zel changed
+signed_refused "an unsigned answer" "the answer's signature is missing"
+signed_refused "an answer signed under another key id" \
+  "the answer's signature does not verify: made with key id 8, this build has key id 7" \
+  --sign-key "$signed_keys/private.pem" --sign-key-id 8
+# A signature over another request's nonce: an answer replayed or meant for
+# another request.
+signed_refused "an answer signed for another request" "the answer's signature does not verify" \
+  "${sign[@]}" --sign-fault nonce

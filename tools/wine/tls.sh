@@ -104,10 +104,30 @@ for tls_case in "302 wininetHttpError [302 12152]" "407 HTTP status 407"; do
   stop_service
 done
 
-say "a service that answers 302 is not followed (plain HTTP build)"
+say "tls: through a tunnelling proxy from the Internet Settings"
 clear_values
+tls_service good
+start_tinyproxy
+wreg add "$proxy_key" /v ProxyEnable /t REG_DWORD /d 1 /f >/dev/null 2>&1
+wreg add "$proxy_key" /v ProxyServer /d "https=127.0.0.1:$proxy_port" /f >/dev/null 2>&1
+tls_run
+wreg add "$proxy_key" /v ProxyEnable /t REG_DWORD /d 0 /f >/dev/null 2>&1
+stop_pid "$proxy_pid"
+proxy_pid=
+[[ $(service_count) == 2 ]] || fail "tls tunnel: $(service_count) requests, expected 2"
+expect_exchanges "tls tunnel" 1
+expect_names "tls tunnel" zel update_notification response_message response_url upgrade_before
+grep -q "CONNECT localhost:$tls_port " "$proxy_log" || {
+  cat "$proxy_log" >&2
+  fail "tls tunnel: the proxy saw no CONNECT to localhost:$tls_port"
+}
+stop_service
+
+say "a service that answers 302 is not followed (plain HTTP build)"
+tls_keep
 rm -f "$work/target.port" "$work/redirect.port"
 : >"$work/target.log"
+: >"$work/redirect.log"
 python3 tools/hostile-proxy.py --status 200 --port-file "$work/target.port" \
   --log "$work/target.log" 2>/dev/null &
 tls_target_pid=$!
@@ -130,4 +150,8 @@ proxy_pid=
 stop_pid "$tls_target_pid"
 [[ $(grep -c '^POST ' "$work/redirect.log") == 2 ]] || fail "redirect: expected the two POSTs"
 [[ ! -s $work/target.log ]] || fail "redirect: the target got $(head -1 "$work/target.log")"
-expect_names "redirect" last_update_check
+# The 302 holds no answer block: the ping writes its code back unchanged and
+# the check fails.
+expect_names "redirect" zel last_update_check
+expect_value "redirect" zel REG_SZ kept
+expect_value "redirect" last_update_check REG_DWORD 0x0

@@ -95,9 +95,10 @@ bool UpdateCheckRequest::ReadAnswer(NeskResponseParser& parser) {
         if (parser.AtEnd())
             break;
         const uint8_t tag = parser.ReadByte();
-        // A tag that is the last byte is never acted on.
+        // A tag that is the last byte is a field cut after its tag: the
+        // message did not arrive whole.
         if (parser.AtEnd())
-            break;
+            return false;
         bool known = true;
         switch (tag) {
             case kTagMessage:

@@ -71,6 +71,8 @@ TEST_F(HttpFactoryTest, FirstRequestBringsTheConnectionUpOnce) {
 #endif
 }
 
+// Linux only: these drop the connection and script its failure through the
+// host layer's Connection Manager, and read its counters.
 #ifndef _WIN32
 TEST_F(HttpFactoryTest, DroppedConnectionIsReleasedAndReplaced) {
     LoopbackServer server([](Connection& c) { c.Send(Response(200, "ok")); });
@@ -150,6 +152,8 @@ TEST_F(HttpFactoryTest, StatusReportsSetTheConnectionState) {
     EXPECT_EQ(report(CONNMGR_STATUS_WAITINGCONNECTION), 2);
     EXPECT_EQ(report(CONNMGR_STATUS_UNKNOWN), 1);
     EXPECT_EQ(report(0x21), 0);
+    // Linux only: the waiting attempt is a script of the host layer's
+    // Connection Manager.
 #ifndef _WIN32
 
     // A waiting attempt is seen on the window thread through the real loop.
@@ -169,6 +173,8 @@ TEST_F(HttpFactoryTest, StatusReportsSetTheConnectionState) {
 #endif
 }
 
+// Linux only: the proxy is tinyproxy (a Linux program), and the proxy the
+// connection reports is set through the host layer's Connection Manager.
 #ifndef _WIN32
 TEST_F(HttpFactoryTest, ProxyReportedByTheConnectionIsUsed) {
     winmtest::TinyProxy proxy;
