@@ -374,6 +374,36 @@ TEST(EndToEnd, ArgumentsOtherThanHelpOrVersionAreRefusedBeforeAnythingRuns) {
     EXPECT_FALSE(std::ifstream(sandbox.env()["WINM_REGISTRY"]).good());
 }
 
+// What --version names is what the program talks to and checks: each test
+// program links an entry built for its own endpoint and key.
+TEST(EndToEnd, VersionNamesTheEndpointAndTheKeyTheProgramUses) {
+    Sandbox sandbox;
+    struct Case {
+        const char* program;
+        std::string endpoint;
+        const char* key;
+    };
+    std::vector<Case> cases = {
+        {WINM_UPDATER_HTTPS_PATH,
+         "endpoint https://" WINM_TEST_HTTPS_HOSTPORT "/m/appreq/mobilesearchapp",
+         "no answer key built in\n"},
+#ifdef WINM_SIGNED_UPDATER_PATH
+        {WINM_SIGNED_UPDATER_PATH, "endpoint " WINM_SERVICE_SCHEME "://", "answer key id 7\n"},
+#endif
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program);
+        const std::string name = "version" + std::to_string(++n);
+        Process updater({c.program, "--version"}, sandbox.env(), sandbox.Path(name + ".out"),
+                        sandbox.Path(name + ".err"));
+        EXPECT_EQ(updater.Wait(seconds(30)), 0);
+        const std::string out = ReadFile(sandbox.Path(name + ".out"));
+        EXPECT_NE(out.find(c.endpoint), std::string::npos) << out;
+        EXPECT_NE(out.find(c.key), std::string::npos) << out;
+    }
+}
+
 TEST(EndToEnd, SecondUpdaterExitsAtOnceWhileOneRuns) {
     Sandbox sandbox;
     // The service logs the ping on arrival and answers 5 s later: the

@@ -60,6 +60,7 @@ constexpr uint32_t kProcNotFound = 127;   // ERROR_PROC_NOT_FOUND
 constexpr uint32_t kCannotConnect = 12029;
 constexpr uint32_t kNameNotResolved = 12007;
 constexpr uint32_t kConnectionAborted = 12030;
+constexpr uint32_t kProxyRefusedTunnel = 12033;  // ERROR_INTERNET_INVALID_PROXY_REQUEST
 
 // Reads "NAME [A]" or "NAME [A B]": the name's length and the last number.
 bool ParseText(const GrowableArray& utf8, int* nameLength, uint32_t* code) {
@@ -144,6 +145,12 @@ KString WininetMeaning(uint32_t code, bool reading, const KString& url, const KS
         return KString("the connection closed before the whole answer arrived");
     if (reading && code == kNotEnoughMemory)
         return KString("the answer is too large, or memory ran out");
+    if (code == kNotEnoughMemory)
+        return KString("memory ran out");
+    if (code == kProxyRefusedTunnel)
+        return viaProxy
+                   ? KString::Format("the proxy %S refused the tunnel to %S", &proxy, &authority)
+                   : KString::Format("the tunnel to %S was refused", &authority);
     if (code == kProcNotFound)
         return KString("the HTTP library (wininet) cannot be loaded");
 

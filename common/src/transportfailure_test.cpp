@@ -34,6 +34,9 @@ TEST(TransportFailureTest, ThroughAProxyTheConnectionIsTheProxys) {
               "cannot connect to the proxy 127.0.0.1:3128");
     EXPECT_EQ(Describe("wininetHttpError [0 12002]", "127.0.0.1:3128"),
               "updates.example:8580 through the proxy 127.0.0.1:3128 did not answer in time");
+    EXPECT_EQ(Describe("wininetHttpError [0 12033]", "127.0.0.1:3128"),
+              "the proxy 127.0.0.1:3128 refused the tunnel to updates.example:8580");
+    EXPECT_EQ(Describe("wininetHttpError [0 8]"), "memory ran out");
 }
 
 TEST(TransportFailureTest, OtherTextsGetNoMeaning) {

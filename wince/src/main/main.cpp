@@ -75,6 +75,8 @@ void Help(const char* name) {
         "  no_proxy, NO_PROXY         hosts reached without the proxy: names,\n"
         "                             domain suffixes, addresses, networks, or *\n"
         "  WINM_CONNECT_TO            HOST:PORT:TO-HOST:TO-PORT[,...]: connect elsewhere\n"
+        "  CURL_CA_BUNDLE, SSL_CERT_FILE  HTTPS: the CAs trusted instead of the\n"
+        "  SSL_CERT_DIR               system's, a PEM bundle or a hashed directory\n"
         "  WINM_PLATFORM_TYPE         device platform type (SmartPhone)\n"
         "  WINM_OEM_INFO              OEM information (the machine's product name)\n"
         "  LC_ALL, LC_MESSAGES, LANG  user language\n"

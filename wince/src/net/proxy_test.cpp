@@ -299,8 +299,6 @@ TEST(NoProxy, CurlReadsTheTableAlike) {
     });
     const std::string port = std::to_string(server.port());
     for (const NoProxyCase& c : kNoProxyCases) {
-        if (!c.curlAgrees)
-            continue;
         std::string host = c.host;
         if (host.find(':') != std::string::npos && host.front() != '[')
             host = "[" + host + "]";
@@ -321,7 +319,11 @@ TEST(NoProxy, CurlReadsTheTableAlike) {
             out = "direct";  // nothing listens at the address itself
         else
             ASSERT_EQ(WEXITSTATUS(status), 0) << command << " (is curl installed?)";
-        EXPECT_EQ(out, c.named ? "direct" : "proxy") << "curl on '" << c.list << "' and " << c.host;
+        // Where curl is known to differ, it still does: the difference
+        // README states holds.
+        const bool curlNames = c.curlAgrees ? c.named : !c.named;
+        EXPECT_EQ(out, curlNames ? "direct" : "proxy")
+            << "curl on '" << c.list << "' and " << c.host;
     }
 }
 

@@ -385,6 +385,9 @@ TEST_F(HttpCancelTest, AnEarlyTimerTickWaitsForTheRestOfTheBound) {
     ASSERT_TRUE(server.WaitForRequests(1));
     const UINT number = static_cast<WinmHttpRequest*>(e.request)->EventMessage();
     ASSERT_NE(number, 0u);
+    // Without its own timer, only the one the early tick sets again can end
+    // the exchange.
+    ASSERT_TRUE(KillTimer(window->Handle(), number));
     ASSERT_TRUE(PostMessageW(window->Handle(), WM_TIMER, number, 0));
     window->Drain();
     EXPECT_FALSE(e.Done()) << "an early tick ended the exchange: " << e.ErrorText();
