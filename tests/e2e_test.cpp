@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
@@ -73,12 +74,23 @@ void ExpectCleanRun(const RunResult& run) {
 }
 
 // A program's end folds the registry's journal into the file: a copy of the
-// file alone, taken now, would hold everything.
+// file alone, taken now, holds everything.
 void ExpectWholeRegistryFile(Sandbox& sandbox) {
     struct stat st;
-    const std::string journal = sandbox.env()["WINM_REGISTRY"] + "-wal";
+    const std::string file = sandbox.env()["WINM_REGISTRY"];
+    const std::string journal = file + "-wal";
     EXPECT_TRUE(stat(journal.c_str(), &st) != 0 || st.st_size == 0)
         << journal << ": " << st.st_size << " bytes";
+    const std::map<std::string, RegistryValue> values = sandbox.PluginValues();
+    const std::string copy = sandbox.Path("copy.sqlite3");
+    std::filesystem::copy_file(file, copy, std::filesystem::copy_options::overwrite_existing);
+    sandbox.env()["WINM_REGISTRY"] = copy;
+    const std::map<std::string, RegistryValue> copied = sandbox.PluginValues();
+    sandbox.env()["WINM_REGISTRY"] = file;
+    EXPECT_FALSE(values.empty());
+    EXPECT_EQ(copied.size(), values.size());
+    for (const auto& [name, value] : values)
+        EXPECT_EQ(copied.count(name) == 1 ? copied.at(name).data : "(missing)", value.data) << name;
 }
 
 const std::vector<std::string> kAnswers = {
@@ -90,7 +102,13 @@ TEST(EndToEnd, NormalRunStoresBothAnswersAndSendsTheCodeBackNextTime) {
     Sandbox sandbox;
     {
         Service service(sandbox, kAnswers);
-        ExpectCleanRun(RunUpdater(sandbox, To(service)));
+        const RunResult run = RunUpdater(sandbox, To(service));
+        ExpectCleanRun(run);
+        // The first debug line says where the run goes and what it keeps.
+        EXPECT_EQ(run.errors.substr(0, run.errors.find('\n')),
+                  "  D: updater " WINM_VERSION ": endpoint " WINM_SERVICE_SCHEME
+                  "://" WINM_SERVICE_HOSTPORT "/m/appreq/mobilesearchapp, registry " +
+                      sandbox.env()["WINM_REGISTRY"]);
         ExpectWholeRegistryFile(sandbox);
 
         std::vector<std::string> requests = service.Requests();
