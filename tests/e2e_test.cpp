@@ -613,6 +613,24 @@ TEST(SignedAnswers, AGoodSignatureStoresBothAnswersWithAFreshNonceEveryRequest) 
     EXPECT_EQ(nonces.size(), 4u);
 }
 
+// A service in the middle of a key rotation holds both keys and signs with
+// the one each request names, whichever is listed first.
+TEST(SignedAnswers, AServiceWithTwoKeysSignsWithTheOneTheRequestNames) {
+    Sandbox sandbox;
+    const std::string other = sandbox.Path("other.pem");
+    ASSERT_EQ(std::system((std::string(WINM_OPENSSL_PATH) +
+                           " ecparam -name prime256v1 -genkey -noout -out " + other)
+                              .c_str()),
+              0);
+    Service service(
+        sandbox,
+        Signing(other, "3", {"--sign-key", WINM_ANSWER_PRIVATE_KEY, "--sign-key-id", "7"}));
+    ExpectCleanRun(RunUpdater(sandbox, To(service), seconds(90), WINM_SIGNED_UPDATER_PATH));
+    std::map<std::string, RegistryValue> values = sandbox.PluginValues();
+    EXPECT_EQ(values["zel"].data, "zel-first");
+    EXPECT_EQ(values["response_message"].data, "Version 2 is out");
+}
+
 TEST(SignedAnswers, AnAnswerNotSignedForItsOwnRequestChangesNothing) {
     Sandbox keys;
     const std::string other = keys.Path("other.pem");
