@@ -512,7 +512,34 @@ TEST(EndToEnd, NoUsableLockLocationEndsTheRunWithAWarning) {
         << run.errors;
     EXPECT_NE(run.errors.find("**W: no main window (error 5); the run ends"), std::string::npos)
         << run.errors;
+
+    // No registry path at all: the lock has no place beside it, and a
+    // relative runtime directory is no place either.
+    env["WINM_REGISTRY"] = "";
+    env["XDG_STATE_HOME"] = "";
+    env["HOME"] = "";
+    env["XDG_RUNTIME_DIR"] = "relative";
+    run = RunUpdater(sandbox, env);
+    ExpectCleanRun(run);
+    EXPECT_NE(run.errors.find("**W: single-instance lock: no usable location (the registry "
+                              "file's directory: no registry path can be formed; "
+                              "$XDG_RUNTIME_DIR (relative): not an absolute path)"),
+              std::string::npos)
+        << run.errors;
     EXPECT_TRUE(service.Requests().empty());
+
+    // With a runtime directory the run goes on without a registry, and says
+    // why it has none.
+    const std::string runtime = sandbox.Path("runtime");
+    ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
+    env["XDG_RUNTIME_DIR"] = runtime;
+    run = RunUpdater(sandbox, env);
+    ExpectCleanRun(run);
+    EXPECT_NE(run.errors.find("**W: the registry file cannot be used: neither WINM_REGISTRY, "
+                              "XDG_STATE_HOME nor HOME gives its path\n"),
+              std::string::npos)
+        << run.errors;
+    EXPECT_EQ(service.Requests().size(), 2u);
 }
 
 // A registry the run cannot use is named once, and the exchanges still run.
