@@ -407,30 +407,30 @@ int main(int argc, char** argv) {
     if (!MakeServer(options, serverHolder))
         return 2;
     httplib::Server& server = *serverHolder;
-    server.Post(kEndpointPattern, [&](const httplib::Request& request,
-                                      httplib::Response& response) {
-        Bytes body(request.body.begin(), request.body.end());
-        DecodedRequest decoded = DecodeRequest(body);
-        std::string reply;
-        if (decoded.error.empty()) {
-            Answer(options, decoded, response, reply);
-        } else {
-            response.status = 400;
-            response.set_content("undecodable request: " + decoded.error + "\n", "text/plain");
-            reply = "status 400";
-        }
-        std::string line =
-            DescribeRequestJson(log.Next(), decoded, reply, request.get_header_value("Via"));
-        SignAnswer(signer, request, response, line);
-        // Logged on arrival, so a delayed answer is already visible.
-        log.Write(line);
-        int delay = decoded.requestType == kZelType     ? options.delayZelMilliseconds
-                    : decoded.requestType == kCheckType ? options.delayCheckMilliseconds
-                                                        : 0;
-        if (delay > 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-        }
-    });
+    server.Post(
+        kEndpointPattern, [&](const httplib::Request& request, httplib::Response& response) {
+            Bytes body(request.body.begin(), request.body.end());
+            DecodedRequest decoded = DecodeRequest(body);
+            std::string reply;
+            if (decoded.error.empty()) {
+                Answer(options, decoded, response, reply);
+            } else {
+                response.status = 400;
+                response.set_content("undecodable request: " + decoded.error + "\n", "text/plain");
+                reply = "status 400";
+            }
+            std::string line =
+                DescribeRequestJson(log.Next(), decoded, reply, request.get_header_value("Via"));
+            SignAnswer(signer, request, response, line);
+            // Logged on arrival, so a delayed answer is already visible.
+            log.Write(line);
+            int delay = decoded.requestType == kZelType     ? options.delayZelMilliseconds
+                        : decoded.requestType == kCheckType ? options.delayCheckMilliseconds
+                                                            : 0;
+            if (delay > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+            }
+        });
     server.set_error_handler([&](const httplib::Request& request, httplib::Response& response) {
         // Called for every answer of status 400 and above; the endpoint's
         // own were logged already.

@@ -26,8 +26,8 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "addroot: the certificate is empty or too long\n");
         return 1;
     }
-    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                     CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    HCERTSTORE store =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
     if (store == nullptr) {
         std::fprintf(stderr, "addroot: cannot open the Root store (%lu)\n", GetLastError());
         return 1;
