@@ -347,4 +347,24 @@ RunResult RunUpdater(Sandbox& sandbox, const Environment& extra, std::chrono::mi
     return result;
 }
 
+const std::vector<std::string> kAnswers = {
+    "--zel",      "zel-first",        "--notification", "7",
+    "--message",  "Version 2 is out", "--url",          "http://example.test/zpm.cab",
+    "--deadline", "1893456000999"};
+
+Environment To(const Service& service) {
+    return {{"WINM_CONNECT_TO", ConnectTo(service.port())}};
+}
+
+void ExpectCleanRun(const RunResult& run) {
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    // WINM_LOG_LEVEL=3 makes the updater report its tracked allocations.
+    EXPECT_NE(run.errors.find("tracked blocks live at exit: 0"), std::string::npos) << run.errors;
+}
+
+uint32_t Dword(const RegistryValue& value) {
+    EXPECT_EQ(value.type, "REG_DWORD");
+    return static_cast<uint32_t>(std::strtoul(value.data.c_str(), nullptr, 16));
+}
+
 }  // namespace e2e

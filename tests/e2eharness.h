@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -107,6 +108,18 @@ RunResult RunUpdater(Sandbox& sandbox, const Environment& extra = {},
                      const std::string& program = {});
 Process StartUpdater(Sandbox& sandbox, const std::string& name, const Environment& extra = {},
                      const std::string& program = {});
+
+// The service options of a run that answers both requests.
+extern const std::vector<std::string> kAnswers;
+
+// The run's connections go to this service.
+Environment To(const Service& service);
+
+// Exit code 0 and, at WINM_LOG_LEVEL 3, no tracked block left.
+void ExpectCleanRun(const RunResult& run);
+
+// A REG_DWORD value's number.
+uint32_t Dword(const RegistryValue& value);
 
 // Waits until file contains text.
 bool WaitForText(const std::string& path, const std::string& text,
