@@ -188,5 +188,50 @@ TEST_F(EndToEndTls, AProxyThatAnswersTheTunnelItselfIsNeverTakenForTheService) {
     proxy.Wait(seconds(30));
 }
 
+// The endpoint settings: a scheme other than http or https stops configuring,
+// https without a port means 443, and plain HTTP to another machine warns.
+TEST(EndpointSettings, TheSchemeIsCheckedAndPlainHttpElsewhereWarns) {
+    Sandbox sandbox;
+    {
+        std::ofstream project(sandbox.Path("CMakeLists.txt"));
+        project << "cmake_minimum_required(VERSION 3.25)\nproject(endpoint NONE)\n"
+                << "include(" WINM_SOURCE_DIR "/cmake/ServiceUrl.cmake)\n"
+                << "message(STATUS \"endpoint ${WINM_SERVICE_ENDPOINT}\")\n";
+    }
+    struct Case {
+        const char* scheme;
+        const char* hostPort;
+        bool configures;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"https", "updates.example", true, "endpoint updates.example:443"},
+        {"https", "updates.example", true, "https://updates.example/m/appreq/mobilesearchapp"},
+        {"http", "127.0.0.1:8580", true, "endpoint 127.0.0.1:8580"},
+        {"http", "updates.example:80", true, "is plain HTTP to a host that is not this machine"},
+        {"ftp", "updates.example", false, "it must be http or https"},
+        {"HTTPS", "updates.example", false, "it must be http or https"},
+        {"https", "updates.example/x", false, "it must be host or host:port"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.scheme) + " " + c.hostPort);
+        const std::string build = sandbox.Path("build" + std::to_string(++n));
+        const std::string command = std::string(WINM_CMAKE_PATH) + " -S " + sandbox.dir() + " -B " +
+                                    build + " -DWINM_SERVICE_SCHEME=" + c.scheme +
+                                    " -DWINM_SERVICE_HOSTPORT=" + c.hostPort + " >" +
+                                    sandbox.Path("cmake.out") + " 2>&1";
+        const int status = std::system(command.c_str());
+        std::string output = ReadFile(sandbox.Path("cmake.out"));
+        for (size_t at; (at = output.find("\n  ")) != std::string::npos;)
+            output.replace(at, 3, " ");  // CMake wraps its messages
+        EXPECT_EQ(status == 0, c.configures) << output;
+        EXPECT_NE(output.find(c.says), std::string::npos) << output;
+        if (c.configures && std::string(c.hostPort).rfind("127.", 0) == 0) {
+            EXPECT_EQ(output.find("plain HTTP"), std::string::npos) << output;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace e2e

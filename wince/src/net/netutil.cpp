@@ -175,6 +175,32 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
+namespace {
+
+// A URL's user name or password as curl reads it: "%XX" is the byte XX, so
+// that '@', ':', '/' and '%' can be part of them. Anything else stays.
+std::string PercentDecoded(std::string_view s) {
+    auto hex = [](char c) {
+        return c >= '0' && c <= '9'   ? c - '0'
+               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                      : -1;
+    };
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() && hex(s[i + 1]) >= 0 && hex(s[i + 2]) >= 0) {
+            out += static_cast<char>(hex(s[i + 1]) * 16 + hex(s[i + 2]));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 std::optional<ProxyAddress> ParseProxyVariable(std::string_view value, std::string* refusal) {
     auto refuse = [refusal](std::string why) -> std::optional<ProxyAddress> {
         if (refusal != nullptr)
@@ -210,9 +236,13 @@ std::optional<ProxyAddress> ParseProxyVariable(std::string_view value, std::stri
         std::string_view userinfo = value.substr(0, at);
         value.remove_prefix(at + 1);
         auto colon = userinfo.find(':');
-        proxy.user = std::string(userinfo.substr(0, colon));
+        proxy.user = PercentDecoded(userinfo.substr(0, colon));
         if (colon != std::string_view::npos)
-            proxy.password = std::string(userinfo.substr(colon + 1));
+            proxy.password = PercentDecoded(userinfo.substr(colon + 1));
+        // A NUL would end the credential where WinInet reads it.
+        if (proxy.user.find('\0') != std::string::npos ||
+            proxy.password.find('\0') != std::string::npos)
+            return refuse("its user name or password holds %00");
     }
     // The host is a name or a bracketed IPv6 address, a port, when given, a
     // number in range. Nothing else may pass: the server goes on as an

@@ -1,10 +1,10 @@
 // Parses arbitrary bytes as an http_proxy value. What is accepted names a
 // host made only of printable characters, taken from the value itself, with
-// a port in range when there is one; written back in the long form it
-// parses to the same proxy. The parts then go through the UTF-8 conversion
-// the Connection Manager applies and come back unchanged, and the server,
-// handed on as an InternetOpenW proxy list, is the proxy that list picks.
-// The same bytes read as a proxy list pick one of the list's own servers.
+// a port in range when there is one; written back in the long form (user
+// name and password percent-encoded) it parses to the same proxy. The parts then go through the
+// UTF-8 conversion the Connection Manager applies and come back unchanged, and the server, handed
+// on as an InternetOpenW proxy list, is the proxy that list picks. The same bytes read as a proxy
+// list pick one of the list's own servers.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -52,6 +52,23 @@ void CheckUtf8(const std::string& text) {
         std::abort();
 }
 
+std::string PercentEncoded(const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : text) {
+        auto u = static_cast<unsigned char>(c);
+        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
+            c == '-' || c == '.' || c == '_' || c == '~') {
+            out += c;
+        } else {
+            out += '%';
+            out += kHex[u >> 4];
+            out += kHex[u & 15];
+        }
+    }
+    return out;
+}
+
 void CheckList(const std::string& list) {
     for (bool secure : {false, true}) {
         std::string url = wince::net::ProxyFor(list, secure);
@@ -83,16 +100,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!proxy)
         return 0;
     CheckServer(proxy->server);
+    // Decoding only shortens; without a '%' the parts are the value's own.
+    const bool escaped = value.find('%') != value.npos;
     if (value.find(proxy->server) == value.npos ||
         proxy->user.size() + proxy->password.size() + proxy->server.size() > size ||
-        value.find(proxy->user) == value.npos || value.find(proxy->password) == value.npos)
+        (!escaped &&
+         (value.find(proxy->user) == value.npos || value.find(proxy->password) == value.npos)) ||
+        proxy->user.find('\0') != std::string::npos ||
+        proxy->password.find('\0') != std::string::npos)
         std::abort();
 
     std::string longForm = "http://";
     if (!proxy->user.empty() || !proxy->password.empty()) {
-        longForm += proxy->user;
+        longForm += PercentEncoded(proxy->user);
         if (!proxy->password.empty())
-            longForm += ":" + proxy->password;
+            longForm += ":" + PercentEncoded(proxy->password);
         longForm += "@";
     }
     longForm += proxy->server + "/";
