@@ -60,6 +60,16 @@ TEST(SignedAnswers, AGoodSignatureStoresBothAnswersWithAFreshNonceEveryRequest) 
     EXPECT_EQ(nonces.size(), 4u);
 }
 
+// Header names are case-blind and trailing blanks are no part of a value.
+TEST(SignedAnswers, ASignatureUnderALowerCaseNameWithBlanksAfterItVerifies) {
+    Sandbox sandbox;
+    Service service(sandbox, Signing(WINM_ANSWER_PRIVATE_KEY, "7", {"--sign-fault", "padded"}));
+    const RunResult run = RunUpdater(sandbox, To(service), seconds(90), WINM_SIGNED_UPDATER_PATH);
+    ExpectCleanRun(run);
+    EXPECT_EQ(run.errors.find("**W: "), std::string::npos) << run.errors;
+    EXPECT_EQ(sandbox.PluginValues()["zel"].data, "zel-first");
+}
+
 // A service in the middle of a key rotation holds both keys and signs with
 // the one each request names, whichever is listed first.
 TEST(SignedAnswers, AServiceWithTwoKeysSignsWithTheOneTheRequestNames) {
@@ -100,6 +110,8 @@ TEST(SignedAnswers, AnAnswerNotSignedForItsOwnRequestChangesNothing) {
          "the answer's signature does not verify"},
         {"body changed after signing", Signing(key, "7", {"--sign-fault", "body"}),
          "the answer's signature does not verify"},
+        {"two signature headers", Signing(key, "7", {"--sign-fault", "twice"}),
+         "the answer's signature does not verify: malformed Winm-Signature"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -9,8 +9,10 @@
 
 enum class SignFault {
     kNone,
-    kNonce,  // signed for another nonce, as a replayed answer is
-    kBody,   // the body changed after signing
+    kNonce,   // signed for another nonce, as a replayed answer is
+    kBody,    // the body changed after signing
+    kTwice,   // the signature in two Winm-Signature headers
+    kPadded,  // the signature with blanks after it, under a lower-case name
 };
 
 class AnswerSigner {

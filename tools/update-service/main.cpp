@@ -7,7 +7,7 @@
 //                  [--deadline MILLISECONDS] [--fail-zel MODE] [--fail-check MODE]
 //                  [--fail-status CODE] [--delay-zel MS] [--delay-check MS]
 //                  [--tls-cert FILE --tls-key FILE]
-//                  [--sign-key FILE --sign-key-id N]... [--sign-fault none|nonce|body]
+//                  [--sign-key FILE --sign-key-id N]... [--sign-fault none|nonce|body|twice|padded]
 //   MODE: none, status (an HTTP error), close (the connection is closed after
 //   the headers), version (an answer with envelope version 2), foreign-id (an
 //   answer for another request id), html (status 200 with a web page, as a
@@ -80,7 +80,7 @@ void Usage() {
                  "  MODE: none | status | close | version | foreign-id | html\n"
                  "        | cut (the answer message loses its last byte)\n"
                  "         [--sign-key PEM-PRIVATE-KEY --sign-key-id 1-255]...\n"
-                 "         [--sign-fault none | nonce | body]\n");
+                 "         [--sign-fault none | nonce | body | twice | padded]\n");
 }
 
 bool ParseMode(const std::string& text, FailMode& mode) {
@@ -143,10 +143,13 @@ bool ParseOptions(int argc, char** argv, Options& options) {
                 options.signKeys.push_back(value);
             } else if (name == "--sign-key-id") {
                 options.signKeyIds.push_back(value);
-            } else if (value == "none" || value == "nonce" || value == "body") {
+            } else if (value == "none" || value == "nonce" || value == "body" || value == "twice" ||
+                       value == "padded") {
                 options.signFault = value == "none"    ? SignFault::kNone
                                     : value == "nonce" ? SignFault::kNonce
-                                                       : SignFault::kBody;
+                                    : value == "body"  ? SignFault::kBody
+                                    : value == "twice" ? SignFault::kTwice
+                                                       : SignFault::kPadded;
             } else {
                 std::fprintf(stderr, "update-service: unknown sign fault %s\n", value.c_str());
                 return false;
@@ -315,8 +318,13 @@ void SignAnswer(const AnswerSigner& signer, const httplib::Request& request,
     // to sign.
     if (!signer.empty() && !response.content_provider_) {
         signature = signer.Sign(request.body, response.body, keyValue);
-        if (!signature.empty())
+        if (!signature.empty() && signer.fault == SignFault::kPadded) {
+            response.set_header("winm-signature", signature + " \t ");
+        } else if (!signature.empty()) {
             response.set_header("Winm-Signature", signature);
+            if (signer.fault == SignFault::kTwice)
+                response.set_header("Winm-Signature", signature);
+        }
     }
     if ((!signer.empty() || !keyValue.empty()) && !line.empty() && line.back() == '}') {
         line.pop_back();

@@ -63,6 +63,7 @@ class WinmHttpRequest : public HttpRequestInterface, public WinmWorkerThread {
     const KString& GetHost() const { return host; }
     const KString& GetPath() const { return path; }
     uint16_t GetPort() const { return port; }
+    bool IsSecure() const { return secure; }
     const KString& GetExtraHeaders() const { return extraHeaders; }
 
     // Tests only: a shorter bound and stop wait for requests started later;

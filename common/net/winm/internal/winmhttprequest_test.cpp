@@ -262,6 +262,16 @@ TEST_F(HttpRequestTest, UrlParts) {
     EXPECT_EQ(winmtest::ToStd(ra->GetHost()), "example.test");
     EXPECT_EQ(rb->GetPort(), 80);
     EXPECT_EQ(winmtest::ToStd(rb->GetPath()), "/c");
+    EXPECT_FALSE(ra->IsSecure());
+    // https: TLS, on 443 unless the URL names a port.
+    for (const auto& [url, port] : {std::pair<const char*, int>{"https://example.test/d", 443},
+                                    {"https://example.test:8443/d", 8443}}) {
+        Exchange c;
+        c.Post(factory, url);
+        auto* rc = static_cast<WinmHttpRequest*>(c.request);
+        EXPECT_TRUE(rc->IsSecure()) << url;
+        EXPECT_EQ(rc->GetPort(), port) << url;
+    }
 }
 
 TEST_F(HttpRequestTest, HeaderLinesAreJoinedWithoutATrailingLineEnd) {
