@@ -174,7 +174,7 @@ TEST_F(EndToEndTls, TheExchangesTunnelThroughTheProxy) {
 
 TEST_F(EndToEndTls, AProxyThatAnswersTheTunnelItselfIsNeverTakenForTheService) {
     sandbox.SetPluginText("zel", "kept");
-    Process proxy({WINM_PYTHON3, WINM_HOSTILE_PROXY, "--status", "302", "--port-file",
+    Process proxy({WINM_PYTHON3, WINM_HOSTILE_PROXY, "--status", "302", "--forge", "--port-file",
                    sandbox.Path("hostile.port"), "--log", sandbox.Path("hostile.log")},
                   sandbox.env(), sandbox.Path("hostile.out"), sandbox.Path("hostile.err"));
     ASSERT_TRUE(WaitForText(sandbox.Path("hostile.port"), "\n", seconds(30)))

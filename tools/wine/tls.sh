@@ -73,7 +73,7 @@ for tls_case in "wrongname 12038" "expired 12037"; do
 done
 
 # A proxy in the Internet Settings that answers CONNECT itself with a status
-# and a forged body.
+# and, for a blind attacker, an update check answer for every request id.
 # The request code refuses the answer (Wine hands it over as the service's):
 # a status that counts as an answer on plain HTTP is named with the code of
 # a broken answer, the others by their status.
@@ -83,7 +83,7 @@ for tls_case in "302 wininetHttpError [302 12152]" "407 HTTP status 407"; do
   tls_keep
   tls_service good
   rm -f "$work/hostile.port"
-  python3 tools/hostile-proxy.py --status "$tls_status" --port-file "$work/hostile.port" \
+  python3 tools/hostile-proxy.py --status "$tls_status" --forge --port-file "$work/hostile.port" \
     --log "$work/hostile.log" 2>"$work/hostile.err" &
   proxy_pid=$!
   for _ in $(seq 100); do
