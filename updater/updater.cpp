@@ -4,6 +4,7 @@
 #include "common/base/trackedalloc.h"
 #include "common/base/winm/internal/winmappeventhandler.h"
 #include "common/base/winm/internal/winmlib.h"
+#include "common/src/genericneskrequest.h"
 #include "updater/applog.h"
 #include "updater/resources.h"
 #include "updater/winmframework.h"
@@ -140,6 +141,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
 #endif
     InstallLogFromEnvironment();
     RegisterResources();
+#ifdef _WIN32
+    // The Linux process entry names the endpoint itself, before WinMain.
+    const KString endpoint = ProtocolEndpointUrl();
+    LogDebug("updater: endpoint %S", &endpoint);
+#endif
 
     if (InitInstance(instance)) {
         // The framework may have finished inside its constructor (nothing

@@ -129,9 +129,10 @@ expect_value "msi: failed check at level 0" last_update_check REG_DWORD 0x0
 program=$folder run_wine WINM_LOG_LEVEL=3
 tail -n +$((msi_lines + 1)) "$log_dir/updater.log" >"$work/level3.log"
 stamp='^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z '
-if ! grep -Eq "$stamp  D: " "$work/level3.log" || ! grep -Eq "$stamp$reason" "$work/level3.log"; then
+if ! grep -Eq "$stamp  D: updater: endpoint https?://" "$work/level3.log" ||
+  ! grep -Eq "$stamp$reason" "$work/level3.log"; then
   cat "$work/level3.log" >&2
-  fail "msi: level 3 did not add debug lines beside the reason line"
+  fail "msi: level 3 did not add the endpoint's debug line beside the reason line"
 fi
 stop_service
 
