@@ -18,6 +18,14 @@ namespace {
 using std::chrono::seconds;
 
 #ifdef WINM_SIGNED_UPDATER_PATH
+// A fresh P-256 private key, as a deployer makes one.
+void MakeKey(const std::string& path) {
+    ASSERT_EQ(std::system((std::string(WINM_OPENSSL_PATH) +
+                           " ecparam -name prime256v1 -genkey -noout -out " + path)
+                              .c_str()),
+              0);
+}
+
 std::vector<std::string> Signing(const std::string& key, const std::string& id,
                                  const std::vector<std::string>& more = {}) {
     std::vector<std::string> options = kAnswers;
@@ -75,10 +83,7 @@ TEST(SignedAnswers, ASignatureUnderALowerCaseNameWithBlanksAfterItVerifies) {
 TEST(SignedAnswers, AServiceWithTwoKeysSignsWithTheOneTheRequestNames) {
     Sandbox sandbox;
     const std::string other = sandbox.Path("other.pem");
-    ASSERT_EQ(std::system((std::string(WINM_OPENSSL_PATH) +
-                           " ecparam -name prime256v1 -genkey -noout -out " + other)
-                              .c_str()),
-              0);
+    ASSERT_NO_FATAL_FAILURE(MakeKey(other));
     Service service(
         sandbox,
         Signing(other, "3", {"--sign-key", WINM_ANSWER_PRIVATE_KEY, "--sign-key-id", "7"}));
@@ -91,10 +96,7 @@ TEST(SignedAnswers, AServiceWithTwoKeysSignsWithTheOneTheRequestNames) {
 TEST(SignedAnswers, AnAnswerNotSignedForItsOwnRequestChangesNothing) {
     Sandbox keys;
     const std::string other = keys.Path("other.pem");
-    ASSERT_EQ(std::system((std::string(WINM_OPENSSL_PATH) +
-                           " ecparam -name prime256v1 -genkey -noout -out " + other)
-                              .c_str()),
-              0);
+    ASSERT_NO_FATAL_FAILURE(MakeKey(other));
     struct Case {
         const char* name;
         std::vector<std::string> options;
@@ -174,9 +176,7 @@ TEST(SignedAnswers, TheKeySettingRefusesAnythingButAP256PublicKeyAndAnId) {
     auto run = [&](const std::string& command) {
         return std::system((command + " >" + sandbox.Path("cmd.out") + " 2>&1").c_str());
     };
-    ASSERT_EQ(
-        run(openssl + " ecparam -name prime256v1 -genkey -noout -out " + sandbox.Path("p256.pem")),
-        0);
+    ASSERT_NO_FATAL_FAILURE(MakeKey(sandbox.Path("p256.pem")));
     ASSERT_EQ(run(openssl + " ec -in " + sandbox.Path("p256.pem") + " -pubout -out " +
                   sandbox.Path("p256.pub")),
               0);
@@ -200,17 +200,12 @@ TEST(SignedAnswers, TheKeySettingRefusesAnythingButAP256PublicKeyAndAnId) {
         {{sandbox.Path("p256.pub"), "256"}, "must be a number from 1 to 255"},
         {{sandbox.Path("p256.pub"), ""}, "are set together or not at all"},
     };
-    int n = 0;
     for (const auto& [settings, refusal] : cases) {
         SCOPED_TRACE(settings[0] + " id " + settings[1]);
-        const std::string build = sandbox.Path("build" + std::to_string(++n));
-        int status =
-            run(std::string(WINM_CMAKE_PATH) + " -S " + sandbox.dir() + " -B " + build +
-                " -DWINM_ANSWER_KEY=" + settings[0] + " -DWINM_ANSWER_KEY_ID=" + settings[1]);
-        // CMake wraps its messages: rejoin the lines.
-        std::string output = ReadFile(sandbox.Path("cmd.out"));
-        for (size_t at; (at = output.find("\n  ")) != std::string::npos;)
-            output.replace(at, 3, " ");
+        std::string output;
+        const int status = Configure(
+            sandbox, {"WINM_ANSWER_KEY=" + settings[0], "WINM_ANSWER_KEY_ID=" + settings[1]},
+            &output);
         if (refusal.empty()) {
             EXPECT_EQ(status, 0) << output;
             EXPECT_NE(output.find("Answer key id 7"), std::string::npos) << output;

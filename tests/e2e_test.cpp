@@ -65,9 +65,11 @@ void ExpectWholeRegistryFile(Sandbox& sandbox) {
     const std::string journal = file + "-wal";
     EXPECT_TRUE(stat(journal.c_str(), &st) != 0 || st.st_size == 0)
         << journal << ": " << st.st_size << " bytes";
-    const std::map<std::string, RegistryValue> values = sandbox.PluginValues();
+    // Copied before anything reads the file: a reader's close would fold
+    // a journal the program left behind into it.
     const std::string copy = sandbox.Path("copy.sqlite3");
     std::filesystem::copy_file(file, copy, std::filesystem::copy_options::overwrite_existing);
+    const std::map<std::string, RegistryValue> values = sandbox.PluginValues();
     sandbox.env()["WINM_REGISTRY"] = copy;
     const std::map<std::string, RegistryValue> copied = sandbox.PluginValues();
     sandbox.env()["WINM_REGISTRY"] = file;

@@ -213,18 +213,13 @@ TEST(EndpointSettings, TheSchemeIsCheckedAndPlainHttpElsewhereWarns) {
         {"HTTPS", "updates.example", false, "it must be http or https"},
         {"https", "updates.example/x", false, "it must be host or host:port"},
     };
-    int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.scheme) + " " + c.hostPort);
-        const std::string build = sandbox.Path("build" + std::to_string(++n));
-        const std::string command = std::string(WINM_CMAKE_PATH) + " -S " + sandbox.dir() + " -B " +
-                                    build + " -DWINM_SERVICE_SCHEME=" + c.scheme +
-                                    " -DWINM_SERVICE_HOSTPORT=" + c.hostPort + " >" +
-                                    sandbox.Path("cmake.out") + " 2>&1";
-        const int status = std::system(command.c_str());
-        std::string output = ReadFile(sandbox.Path("cmake.out"));
-        for (size_t at; (at = output.find("\n  ")) != std::string::npos;)
-            output.replace(at, 3, " ");  // CMake wraps its messages
+        std::string output;
+        const int status = Configure(sandbox,
+                                     {std::string("WINM_SERVICE_SCHEME=") + c.scheme,
+                                      std::string("WINM_SERVICE_HOSTPORT=") + c.hostPort},
+                                     &output);
         EXPECT_EQ(status == 0, c.configures) << output;
         EXPECT_NE(output.find(c.says), std::string::npos) << output;
         if (c.configures && std::string(c.hostPort).rfind("127.", 0) == 0) {

@@ -347,6 +347,20 @@ RunResult RunUpdater(Sandbox& sandbox, const Environment& extra, std::chrono::mi
     return result;
 }
 
+int Configure(Sandbox& sandbox, const std::vector<std::string>& definitions, std::string* output) {
+    static int builds = 0;
+    std::string command = std::string(WINM_CMAKE_PATH) + " -S " + sandbox.dir() + " -B " +
+                          sandbox.Path("build" + std::to_string(++builds));
+    for (const std::string& definition : definitions)
+        command += " '-D" + definition + "'";
+    command += " >" + sandbox.Path("cmake.out") + " 2>&1";
+    const int status = std::system(command.c_str());
+    *output = ReadFile(sandbox.Path("cmake.out"));
+    for (size_t at; (at = output->find("\n  ")) != std::string::npos;)
+        output->replace(at, 3, " ");
+    return status;
+}
+
 const std::vector<std::string> kAnswers = {
     "--zel",      "zel-first",        "--notification", "7",
     "--message",  "Version 2 is out", "--url",          "http://example.test/zpm.cab",

@@ -109,6 +109,11 @@ RunResult RunUpdater(Sandbox& sandbox, const Environment& extra = {},
 Process StartUpdater(Sandbox& sandbox, const std::string& name, const Environment& extra = {},
                      const std::string& program = {});
 
+// Configures the CMakeLists.txt in the sandbox's directory into a fresh
+// build directory with the -D settings given; *output gets what CMake
+// printed, its wrapped message lines joined. Returns the exit status.
+int Configure(Sandbox& sandbox, const std::vector<std::string>& definitions, std::string* output);
+
 // The service options of a run that answers both requests.
 extern const std::vector<std::string> kAnswers;
 

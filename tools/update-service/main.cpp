@@ -23,6 +23,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
+#include <iterator>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -143,16 +145,21 @@ bool ParseOptions(int argc, char** argv, Options& options) {
                 options.signKeys.push_back(value);
             } else if (name == "--sign-key-id") {
                 options.signKeyIds.push_back(value);
-            } else if (value == "none" || value == "nonce" || value == "body" || value == "twice" ||
-                       value == "padded") {
-                options.signFault = value == "none"    ? SignFault::kNone
-                                    : value == "nonce" ? SignFault::kNonce
-                                    : value == "body"  ? SignFault::kBody
-                                    : value == "twice" ? SignFault::kTwice
-                                                       : SignFault::kPadded;
             } else {
-                std::fprintf(stderr, "update-service: unknown sign fault %s\n", value.c_str());
-                return false;
+                static const std::pair<const char*, SignFault> kFaults[] = {
+                    {"none", SignFault::kNone},
+                    {"nonce", SignFault::kNonce},
+                    {"body", SignFault::kBody},
+                    {"twice", SignFault::kTwice},
+                    {"padded", SignFault::kPadded}};
+                const auto* fault =
+                    std::find_if(std::begin(kFaults), std::end(kFaults),
+                                 [&](const auto& entry) { return value == entry.first; });
+                if (fault == std::end(kFaults)) {
+                    std::fprintf(stderr, "update-service: unknown sign fault %s\n", value.c_str());
+                    return false;
+                }
+                options.signFault = fault->second;
             }
             continue;
         }

@@ -180,17 +180,12 @@ namespace {
 // A URL's user name or password as curl reads it: "%XX" is the byte XX, so
 // that '@', ':', '/' and '%' can be part of them. Anything else stays.
 std::string PercentDecoded(std::string_view s) {
-    auto hex = [](char c) {
-        return c >= '0' && c <= '9'   ? c - '0'
-               : c >= 'a' && c <= 'f' ? c - 'a' + 10
-               : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                      : -1;
-    };
+    auto value = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
     std::string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%' && i + 2 < s.size() && hex(s[i + 1]) >= 0 && hex(s[i + 2]) >= 0) {
-            out += static_cast<char>(hex(s[i + 1]) * 16 + hex(s[i + 2]));
+        if (s[i] == '%' && i + 2 < s.size() && IsHexDigit(s[i + 1]) && IsHexDigit(s[i + 2])) {
+            out += static_cast<char>(value(s[i + 1]) * 16 + value(s[i + 2]));
             i += 2;
         } else {
             out += s[i];
